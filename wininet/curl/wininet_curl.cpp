@@ -1,0 +1,345 @@
+// The Internet layer over libcurl. Redirects are followed here rather than by curl, so that every
+// transfer can stop at the end of its answer's headers: no body is ever read.
+#include <wininet.h>
+#include <wininet_handles.h>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kConnectTimeout{10'000}; // name resolution included
+constexpr milliseconds kOpenTimeout{20'000};    // one whole open, across all its redirects
+constexpr int kMaxRedirects = 10;
+
+thread_local DWORD lastError = 0;
+
+// The one translation of a failed open into the platform's error.
+DWORD ToWin32Error(CURLcode code) {
+  switch (code) {
+  case CURLE_OPERATION_TIMEDOUT:
+    return ERROR_INTERNET_TIMEOUT;
+  case CURLE_COULDNT_RESOLVE_HOST:
+  case CURLE_COULDNT_RESOLVE_PROXY:
+    return ERROR_INTERNET_NAME_NOT_RESOLVED;
+  case CURLE_COULDNT_CONNECT:
+  case CURLE_SSL_CONNECT_ERROR:
+  case CURLE_PEER_FAILED_VERIFICATION:
+    return ERROR_INTERNET_CANNOT_CONNECT;
+  case CURLE_URL_MALFORMAT:
+    return ERROR_INTERNET_INVALID_URL;
+  case CURLE_UNSUPPORTED_PROTOCOL:
+    return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+  case CURLE_SEND_ERROR:
+  case CURLE_RECV_ERROR:
+    return ERROR_INTERNET_CONNECTION_RESET;
+  case CURLE_GOT_NOTHING:
+  case CURLE_WEIRD_SERVER_REPLY:
+  case CURLE_HTTP2:
+  case CURLE_HTTP2_STREAM:
+    return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  case CURLE_TOO_MANY_REDIRECTS:
+    return ERROR_HTTP_REDIRECT_FAILED;
+  default:
+    return ERROR_INTERNET_INTERNAL_ERROR;
+  }
+}
+
+HINTERNET FailOpen(DWORD error) {
+  lastError = error;
+  return nullptr;
+}
+
+BOOL Fail(DWORD error) {
+  lastError = error;
+  return FALSE;
+}
+
+struct Session {
+  std::string agent;
+};
+struct Request {
+  long status;
+};
+using Handle = std::variant<Session, Request>;
+
+class HandleTable {
+public:
+  HINTERNET Add(Handle handle) {
+    auto owned = std::make_unique<Handle>(std::move(handle));
+    HINTERNET key = owned.get();
+    std::lock_guard lock(mutex_);
+    handles_.emplace(key, std::move(owned));
+    return key;
+  }
+  // A copy, so that nothing dangles if another thread closes the handle meanwhile.
+  std::optional<Handle> Find(HINTERNET key) const {
+    std::lock_guard lock(mutex_);
+    const auto found = handles_.find(key);
+    return found == handles_.end() ? std::nullopt : std::optional<Handle>(*found->second);
+  }
+  bool Remove(HINTERNET key) {
+    std::lock_guard lock(mutex_);
+    return handles_.erase(key) == 1;
+  }
+  int Count() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(handles_.size());
+  }
+
+private:
+  mutable std::mutex mutex_;
+  std::map<HINTERNET, std::unique_ptr<Handle>> handles_;
+};
+
+HandleTable &Handles() {
+  static HandleTable table;
+  return table;
+}
+
+struct EasyCleanup {
+  void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+
+struct UrlCleanup {
+  void operator()(CURLU *url) const { curl_url_cleanup(url); }
+};
+using UrlHandle = std::unique_ptr<CURLU, UrlCleanup>;
+
+struct CurlFree {
+  void operator()(char *text) const { curl_free(text); }
+};
+using CurlText = std::unique_ptr<char, CurlFree>;
+
+bool CurlReady() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_FAILED_INIT;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result == CURLE_OK;
+}
+
+// Resolves `ref` (against `base` when there is one) to an http or https URL, refusing others with
+// the codes curl itself gives when it follows.
+CURLcode HttpUrl(const std::string *base, const char *ref, std::string &url) {
+  const UrlHandle parsed(curl_url());
+  if (!parsed) {
+    return CURLE_OUT_OF_MEMORY;
+  }
+  // Servers' Location values get the leniency curl grants them when following.
+  const unsigned flags = base != nullptr ? CURLU_URLENCODE | CURLU_ALLOW_SPACE : 0;
+  if (base != nullptr && curl_url_set(parsed.get(), CURLUPART_URL, base->c_str(), 0) != CURLUE_OK) {
+    return CURLE_URL_MALFORMAT;
+  }
+  const CURLUcode set = curl_url_set(parsed.get(), CURLUPART_URL, ref, flags);
+  if (set == CURLUE_UNSUPPORTED_SCHEME || set == CURLUE_BAD_SCHEME) {
+    return CURLE_UNSUPPORTED_PROTOCOL;
+  }
+  char *scheme = nullptr;
+  char *full = nullptr;
+  if (set != CURLUE_OK || curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+    return CURLE_URL_MALFORMAT;
+  }
+  const CurlText ownedScheme(scheme);
+  if (std::strcmp(scheme, "http") != 0 && std::strcmp(scheme, "https") != 0) {
+    return CURLE_UNSUPPORTED_PROTOCOL;
+  }
+  if (curl_url_get(parsed.get(), CURLUPART_URL, &full, 0) != CURLUE_OK) {
+    return CURLE_URL_MALFORMAT;
+  }
+  url = CurlText(full).get();
+  return CURLE_OK;
+}
+
+// Watches a transfer's header blocks so that it stops at the end of the final one.
+struct HeaderWatch {
+  CURL *easy;
+  long finalStatus = 0; // kept here: after the abort, curl may report an interim answer's code
+};
+
+std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *user) {
+  const std::size_t length = size * count;
+  const std::string_view line(data, length);
+  if (line != "\r\n" && line != "\n") {
+    return length;
+  }
+  auto &watch = *static_cast<HeaderWatch *>(user);
+  long status = 0;
+  curl_easy_getinfo(watch.easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 100 && status < 200) {
+    return length; // an interim answer; the real one follows
+  }
+  watch.finalStatus = status;
+  return 0; // aborts the transfer before its body
+}
+
+std::size_t RefuseBody(char *, std::size_t, std::size_t, void *) {
+  return 0;
+}
+
+struct Answer {
+  explicit Answer(CURLcode result) : code(result) {}
+  CURLcode code;
+  long status = 0; // 0: no answer
+  std::string location;
+};
+
+// One GET on a fresh connection, within what is left until the deadline.
+Answer Fetch(const std::string &url, const std::string &agent, Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+  if (left <= milliseconds::zero()) {
+    return Answer(CURLE_OPERATION_TIMEDOUT);
+  }
+  const EasyHandle easy(curl_easy_init());
+  if (!easy) {
+    return Answer(CURLE_FAILED_INIT);
+  }
+  CURL *e = easy.get();
+  HeaderWatch watch{e};
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_HTTP09_ALLOWED, 0L);
+  curl_easy_setopt(e, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+  curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(std::min(left, kConnectTimeout).count()));
+  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &watch);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, RefuseBody);
+
+  Answer answer(curl_easy_perform(e));
+  if (answer.code == CURLE_UNSUPPORTED_PROTOCOL) {
+    // The scheme was checked before; this is curl refusing an HTTP/0.9 answer.
+    answer.code = CURLE_WEIRD_SERVER_REPLY;
+  }
+  if (watch.finalStatus == 0) {
+    return answer;
+  }
+  answer.status = watch.finalStatus;
+  curl_header *location = nullptr;
+  if (curl_easy_header(e, "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK) {
+    answer.location = location->value;
+  }
+  return answer;
+}
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+HINTERNET Open(std::string url, const std::string &agent) {
+  const auto deadline = Clock::now() + kOpenTimeout;
+  for (int redirects = 0;; ++redirects) {
+    const Answer answer = Fetch(url, agent, deadline);
+    if (answer.status == 0) {
+      return FailOpen(ToWin32Error(answer.code));
+    }
+    if (!IsRedirect(answer.status) || answer.location.empty()) {
+      return Handles().Add(Request{answer.status});
+    }
+    if (redirects == kMaxRedirects) {
+      return FailOpen(ToWin32Error(CURLE_TOO_MANY_REDIRECTS));
+    }
+    std::string next;
+    if (const CURLcode refused = HttpUrl(&url, answer.location.c_str(), next)) {
+      return FailOpen(ToWin32Error(refused));
+    }
+    url = std::move(next);
+  }
+}
+
+} // namespace
+
+DWORD GetLastError() {
+  return lastError;
+}
+
+int wininet::OpenHandleCount() {
+  return Handles().Count();
+}
+
+HINTERNET WINAPI InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD) {
+  // Only the environment's settings are supported; nothing may silently bypass them.
+  if (dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY) {
+    return FailOpen(ERROR_INVALID_PARAMETER);
+  }
+  if (!CurlReady()) {
+    return FailOpen(ERROR_INTERNET_INTERNAL_ERROR);
+  }
+  return Handles().Add(Session{lpszAgent != nullptr ? lpszAgent : ""});
+}
+
+HINTERNET WINAPI InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeaders, DWORD,
+                                  DWORD, DWORD_PTR) {
+  const auto handle = Handles().Find(hInternet);
+  if (!handle) {
+    return FailOpen(ERROR_INVALID_HANDLE);
+  }
+  const auto *session = std::get_if<Session>(&*handle);
+  if (session == nullptr) {
+    return FailOpen(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+  }
+  if (lpszUrl == nullptr || *lpszUrl == '\0') {
+    return FailOpen(ERROR_INTERNET_INVALID_URL);
+  }
+  // Extra request headers are not supported; refusing them beats dropping them unseen.
+  if (lpszHeaders != nullptr && *lpszHeaders != '\0') {
+    return FailOpen(ERROR_INVALID_PARAMETER);
+  }
+  std::string url;
+  if (const CURLcode refused = HttpUrl(nullptr, lpszUrl, url)) {
+    return FailOpen(ToWin32Error(refused));
+  }
+  return Open(std::move(url), session->agent);
+}
+
+BOOL WINAPI HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
+                           LPDWORD lpdwBufferLength, LPDWORD) {
+  const auto handle = Handles().Find(hRequest);
+  if (!handle) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  const auto *request = std::get_if<Request>(&*handle);
+  if (request == nullptr) {
+    return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+  }
+  if (dwInfoLevel != HTTP_QUERY_STATUS_CODE) {
+    return Fail(ERROR_HTTP_INVALID_QUERY_REQUEST);
+  }
+  if (lpdwBufferLength == nullptr) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  const std::string text = std::to_string(request->status);
+  const auto needed = static_cast<DWORD>(text.size() + 1);
+  if (lpBuffer == nullptr || *lpdwBufferLength < needed) {
+    *lpdwBufferLength = needed;
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  std::memcpy(lpBuffer, text.c_str(), needed);
+  *lpdwBufferLength = needed - 1;
+  return TRUE;
+}
+
+BOOL WINAPI InternetCloseHandle(HINTERNET hInternet) {
+  return Handles().Remove(hInternet) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+}
