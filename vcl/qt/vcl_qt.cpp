@@ -1,0 +1,311 @@
+// The Qt 6 Widgets backend, in the classic "Windows" style.
+#include "vcl_qt.h"
+
+#include "native.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleFactory>
+
+#include <cmath>
+#include <filesystem>
+
+namespace vcl::native {
+
+struct TWidget {
+  TKind Kind;
+  QPointer<QWidget> Widget;
+  bool FixedSize = false;
+};
+
+namespace {
+
+QString Q(const AnsiString &S) {
+  return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size()));
+}
+
+// Whatever a handler throws stays on this side: the loop shows it and goes on.
+template <class F> void Dispatch(F Handler) noexcept {
+  try {
+    Handler();
+  } catch (...) {
+    try {
+      Application->HandleException(std::current_exception());
+    } catch (...) {
+    }
+  }
+}
+
+class TFormWindow : public QWidget {
+public:
+  bool QuitOnClose = false;
+
+protected:
+  void closeEvent(QCloseEvent *Event) override {
+    Event->accept();
+    if (QuitOnClose)
+      QCoreApplication::quit();
+  }
+};
+
+QColor ToQColor(TColor Color, QPalette::ColorRole SystemRole) {
+  if ((Color & 0xFF000000) == 0xFF000000) {
+    switch (Color) {
+    case clWindowText:
+      return QApplication::palette().color(QPalette::WindowText);
+    case clBtnFace:
+      return QApplication::palette().color(QPalette::Button);
+    case clWindow:
+      return QApplication::palette().color(QPalette::Base);
+    default:
+      return QApplication::palette().color(SystemRole);
+    }
+  }
+  return QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF);
+}
+
+// A negative height is the character height in pixels; a positive one the whole cell's.
+QFont ToQFont(const TFont &Font) {
+  QFont Result(Q(Font.Name));
+  const TFontStyles &Style = Font.Style;
+  Result.setBold(Style.count(fsBold));
+  Result.setItalic(Style.count(fsItalic));
+  Result.setUnderline(Style.count(fsUnderline));
+  Result.setStrikeOut(Style.count(fsStrikeOut));
+  int Height = Font.Height;
+  if (Height > 0) {
+    Result.setPixelSize(100);
+    Height = static_cast<int>(std::lround(Height * 100 / QFontMetricsF(Result).height()));
+  }
+  Result.setPixelSize(std::max(1, std::abs(Height)));
+  return Result;
+}
+
+QPalette::ColorRole TextRole(TKind Kind) {
+  switch (Kind) {
+  case TKind::Button:
+    return QPalette::ButtonText;
+  case TKind::Memo:
+    return QPalette::Text;
+  default:
+    return QPalette::WindowText;
+  }
+}
+
+QWidget *Make(TKind Kind, TControl &Control, QWidget *Parent) {
+  switch (Kind) {
+  case TKind::Form:
+    return new TFormWindow;
+  case TKind::Button: {
+    auto *Button = new QPushButton(Parent);
+    // Enter on the focused button clicks it, as in a dialog.
+    Button->setAutoDefault(true);
+    QObject::connect(Button, &QPushButton::clicked,
+                     [&Control] { Dispatch([&] { Control.Click(); }); });
+    return Button;
+  }
+  case TKind::Label: {
+    auto *Label = new QLabel(Parent);
+    Label->setTextFormat(Qt::PlainText);
+    Label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return Label;
+  }
+  case TKind::Memo: {
+    auto *Memo = new QPlainTextEdit(Parent);
+    Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    Memo->setTabChangesFocus(true);
+    return Memo;
+  }
+  }
+  return nullptr;
+}
+
+} // namespace
+
+TWidgetPtr Create(TKind Kind, TControl &Control, TWidget *Parent) {
+  QWidget *Widget = Make(Kind, Control, Parent ? Parent->Widget.data() : nullptr);
+  Widget->setObjectName(Q(Control.Name));
+  return TWidgetPtr(new TWidget{Kind, Widget});
+}
+
+void Destroy(TWidget *Widget) {
+  delete Widget->Widget.data();
+  delete Widget;
+}
+
+void SetBounds(TWidget &W, int Left, int Top, int Width, int Height) {
+  if (W.Kind != TKind::Form) {
+    W.Widget->setGeometry(Left, Top, Width, Height);
+    return;
+  }
+  W.Widget->move(Left, Top);
+  if (W.FixedSize)
+    W.Widget->setFixedSize(Width, Height);
+  else
+    W.Widget->resize(Width, Height);
+}
+
+void SetText(TWidget &W, const AnsiString &Text) {
+  switch (W.Kind) {
+  case TKind::Form:
+    W.Widget->setWindowTitle(Q(Text));
+    break;
+  case TKind::Button:
+    static_cast<QPushButton *>(W.Widget.data())->setText(Q(Text));
+    break;
+  case TKind::Label:
+    static_cast<QLabel *>(W.Widget.data())->setText(Q(Text));
+    break;
+  case TKind::Memo:
+    static_cast<QPlainTextEdit *>(W.Widget.data())->setPlainText(Q(Text));
+    break;
+  }
+}
+
+AnsiString GetText(const TWidget &W) {
+  return static_cast<QPlainTextEdit *>(W.Widget.data())->toPlainText().toStdString();
+}
+
+void AppendLine(TWidget &W, const AnsiString &Line) {
+  static_cast<QPlainTextEdit *>(W.Widget.data())->appendPlainText(Q(Line));
+}
+
+void SetFont(TWidget &W, const TFont &Font) {
+  W.Widget->setFont(ToQFont(Font));
+  QPalette Palette = W.Widget->palette();
+  Palette.setColor(TextRole(W.Kind), ToQColor(Font.Color, TextRole(W.Kind)));
+  W.Widget->setPalette(Palette);
+}
+
+void SetColor(TWidget &W, TColor Color) {
+  QPalette Palette = W.Widget->palette();
+  Palette.setColor(QPalette::Window, ToQColor(Color, QPalette::Window));
+  W.Widget->setPalette(Palette);
+  W.Widget->setAutoFillBackground(true);
+}
+
+void SetFrame(TWidget &W, TFormBorderStyle Style, const TBorderIcons &Icons) {
+  W.FixedSize = Style != bsSizeable;
+  Qt::WindowFlags Flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+  if (Icons.count(biSystemMenu))
+    Flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (Icons.count(biMinimize) && Style != bsDialog)
+    Flags |= Qt::WindowMinimizeButtonHint;
+  if (Icons.count(biMaximize) && Style == bsSizeable)
+    Flags |= Qt::WindowMaximizeButtonHint;
+  W.Widget->setWindowFlags(Flags);
+  if (W.FixedSize)
+    W.Widget->setFixedSize(W.Widget->size());
+}
+
+void SetTabOrder(const std::vector<TWidget *> &Order) {
+  for (size_t I = 1; I < Order.size(); ++I)
+    QWidget::setTabOrder(Order[I - 1]->Widget, Order[I]->Widget);
+}
+
+void SetFocus(TWidget &W) {
+  W.Widget->setFocus(Qt::OtherFocusReason);
+}
+
+// Centres the frame; where the frame is only known once shown, it is centred again then.
+void Show(TWidget &W, TPosition Position) {
+  auto Centre = [&] {
+    QScreen *Screen = QGuiApplication::primaryScreen();
+    QRect Area = Position == poDesktopCenter ? Screen->virtualGeometry() : Screen->geometry();
+    QSize Frame = W.Widget->frameGeometry().size();
+    W.Widget->move(Area.x() + (Area.width() - Frame.width()) / 2,
+                   Area.y() + (Area.height() - Frame.height()) / 2);
+  };
+  if (Position != poDesigned)
+    Centre();
+  QSize Before = W.Widget->frameGeometry().size();
+  W.Widget->show();
+  if (Position != poDesigned && W.Widget->frameGeometry().size() != Before)
+    Centre();
+  W.Widget->activateWindow();
+}
+
+TSize TextExtent(const TFont &Font, const AnsiString &Text) {
+  QFontMetrics Metrics(ToQFont(Font));
+  return {Metrics.horizontalAdvance(Q(Text)), Metrics.height()};
+}
+
+void Initialize(const AnsiString &Title) {
+  if (QCoreApplication::instance())
+    return;
+  // Qt keeps argc and argv; the first argument names the program to the desktop (WM_CLASS).
+  static int Argc = 1;
+  static std::string Argv0 = Title.empty() ? "Zelvatorim" : Title;
+  static char *Argv[] = {Argv0.data(), nullptr};
+  new QApplication(Argc, Argv);
+  QCoreApplication::setApplicationName(Q(Title));
+  QApplication::setStyle(QStyleFactory::create("Windows"));
+  QApplication::setWindowIcon(QIcon(":/MAINICON"));
+  QApplication::setQuitOnLastWindowClosed(false);
+  // Layouts name the classic Windows face; these have close metrics and are free.
+  QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Arial", "DejaVu Sans"});
+}
+
+void Run(TWidget &MainForm) {
+  static_cast<TFormWindow *>(MainForm.Widget.data())->QuitOnClose = true;
+  if (MainForm.Widget->isVisible())
+    QApplication::exec();
+}
+
+void ProcessMessages() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+}
+
+void SetCursor(TCursor Cursor) {
+  if (!QCoreApplication::instance())
+    return;
+  if (Cursor == crDefault) {
+    while (QGuiApplication::overrideCursor())
+      QGuiApplication::restoreOverrideCursor();
+    return;
+  }
+  QCursor Shape(Cursor == crHourGlass ? Qt::WaitCursor : Qt::ArrowCursor);
+  if (QGuiApplication::overrideCursor())
+    QGuiApplication::changeOverrideCursor(Shape);
+  else
+    QGuiApplication::setOverrideCursor(Shape);
+}
+
+void MessageBox(const AnsiString &Caption, const AnsiString &Text) {
+  QMessageBox Box(QMessageBox::NoIcon, Q(Caption), Q(Text), QMessageBox::Ok);
+  Box.setTextFormat(Qt::PlainText);
+  Box.setWindowModality(Qt::ApplicationModal);
+  Box.exec();
+}
+
+std::string ExecutablePath() {
+  std::error_code Error;
+  return std::filesystem::read_symlink("/proc/self/exe", Error).string();
+}
+
+std::optional<std::string> LoadResource(const std::string &Name) {
+  QFile File(":/" + QString::fromStdString(Name));
+  if (!File.open(QIODevice::ReadOnly))
+    return std::nullopt;
+  return File.readAll().toStdString();
+}
+
+} // namespace vcl::native
+
+QWidget *vcl::qt::WidgetOf(const TControl &Control) {
+  return Control.Native() ? Control.Native()->Widget.data() : nullptr;
+}
