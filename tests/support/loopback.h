@@ -1,0 +1,116 @@
+// Servers, a silent listener and a scripted proxy on 127.0.0.1, so network tests never leave the
+// machine. Each starts listening in its constructor and stops and joins in its destructor.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace loopback {
+
+// One request as a server saw it. The target is the request line's: a path for a server, the
+// absolute URL for a proxy.
+struct SeenRequest {
+  std::string method;
+  std::string target;
+  std::string userAgent;
+};
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+struct Reply {
+  Reply(int status = 200, Headers headers = {}, std::string body = {})
+      : status(status), headers(std::move(headers)), body(std::move(body)) {}
+  // A 200 whose body never ends.
+  static Reply Endless() {
+    Reply reply;
+    reply.endless = true;
+    return reply;
+  }
+
+  int status;
+  Headers headers;
+  std::string body;
+  bool endless = false;
+};
+
+class HttpListener;
+
+// Answers each registered path with its reply, any other path with 404.
+class HttpServer {
+public:
+  HttpServer();
+  ~HttpServer();
+  HttpServer(HttpServer &&) noexcept;
+  HttpServer &operator=(HttpServer &&) noexcept;
+
+  void Route(const std::string &path, Reply reply);
+  int Port() const;
+  std::string Url(std::string_view path) const;
+  std::vector<SeenRequest> Requests() const;
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A forward proxy that answers every absolute-form request itself, with the status the test's
+// verdict gives for its URL; it never connects anywhere.
+class Proxy {
+public:
+  explicit Proxy(std::function<int(const std::string &url)> verdict);
+  ~Proxy();
+  Proxy(Proxy &&) noexcept;
+  Proxy &operator=(Proxy &&) noexcept;
+
+  int Port() const;
+  std::string Address() const; // "http://127.0.0.1:PORT", as http_proxy takes it
+  std::vector<SeenRequest> Requests() const;
+
+private:
+  std::unique_ptr<HttpListener> listener_;
+};
+
+class RawListener;
+
+// Accepts connections, sends each the same canned bytes, then holds it open until destroyed.
+class RawServer {
+public:
+  explicit RawServer(std::string reply);
+  ~RawServer();
+  RawServer(RawServer &&) noexcept;
+  RawServer &operator=(RawServer &&) noexcept;
+
+  int Port() const;
+
+private:
+  std::unique_ptr<RawListener> listener_;
+};
+
+// Accepts connections and never sends a byte.
+class SilentServer : public RawServer {
+public:
+  SilentServer() : RawServer({}) {}
+};
+
+// A loopback port where nothing listens.
+int RefusedPort();
+
+// Sets (or, with no value, unsets) an environment variable for a scope; restores the old value.
+class ScopedEnv {
+public:
+  ScopedEnv(std::string name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+} // namespace loopback
