@@ -1,0 +1,40 @@
+# Set-up, build, run and test on Debian 12 (as root, or with sudo available for apt-get).
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+# What building, running and testing need, by Debian package name.
+PACKAGES = cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
+           googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
+           x11-utils imagemagick
+
+.PHONY: deps build run test clean
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
+	  $$SUDO apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+# With a display, the program as a user starts it; without one, a demonstration on a virtual
+# display through a loopback proxy, with screenshots.
+run: build
+	@if [ -n "$$DISPLAY" ] && xdpyinfo >/dev/null 2>&1; then \
+	  ./$(BUILD)/Zelvatorim; \
+	else \
+	  python3 tools/virtual_desktop.py --demo $(BUILD); \
+	fi
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2
+
+clean:
+	rm -rf $(BUILD)
