@@ -97,6 +97,7 @@ TEST_F(Run, AllClear) {
   EXPECT_EQ(Box.Title, "test_run");
   EXPECT_FALSE(Box.HasIcon);
   EXPECT_EQ(Box.Buttons, 1);
+  EXPECT_TRUE(Box.Centred);
   EXPECT_TRUE(Box.Hourglass) << "the hourglass stays up while the box is shown";
   EXPECT_EQ(Screen->Cursor, crDefault);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);

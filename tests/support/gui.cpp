@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -22,9 +23,10 @@ void TBoxAnswerer::Poll() {
   if (!Box || !Box->isVisible())
     return;
   const QCursor *Cursor = QGuiApplication::overrideCursor();
+  QPoint Offset = Box->frameGeometry().center() - Box->screen()->geometry().center();
   Boxes.push_back({Box->windowTitle().toStdString(), Box->text().toStdString(),
                    Cursor && Cursor->shape() == Qt::WaitCursor, !Box->iconPixmap().isNull(),
-                   static_cast<int>(Box->buttons().size())});
+                   static_cast<int>(Box->buttons().size()), Offset.manhattanLength() <= 1});
   QTest::keyClick(Box, FKey);
 }
 

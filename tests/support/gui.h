@@ -13,6 +13,7 @@ struct TShownBox {
   bool Hourglass; // the wait cursor was up while the box was shown
   bool HasIcon;   // the box shows an icon
   int Buttons;    // how many buttons it offers
+  bool Centred;   // on its screen
 };
 
 // While it lives, each message box that opens is recorded and closed with Key.

@@ -25,6 +25,7 @@ struct TWidget {
   TKind Kind;
   QPointer<QWidget> Widget;
   bool FixedSize = false;
+  bool Centred = false; // kept centred from its first showing on
 };
 
 namespace {
@@ -43,6 +44,45 @@ template <class F> void Dispatch(F Handler) noexcept {
     } catch (...) {
     }
   }
+}
+
+// Keeps a window centred on an area as its size and frame become known: the message box lays
+// itself out as it is shown, and an X11 window manager adds the frame only after mapping, which
+// the first paint follows.
+class TCentring : public QObject {
+public:
+  TCentring(QWidget &Window, std::function<QRect()> Area)
+      : QObject(&Window), FWindow(Window), FArea(std::move(Area)) {
+    Window.installEventFilter(this);
+  }
+
+protected:
+  bool eventFilter(QObject *, QEvent *Event) override {
+    const QEvent::Type Type = Event->type();
+    const bool MayHaveChanged =
+        Type == QEvent::Move || Type == QEvent::Resize || Type == QEvent::Paint;
+    if (Type == QEvent::Show || (MayHaveChanged && FWindow.frameGeometry().size() != FCentred))
+      Centre();
+    return false;
+  }
+
+private:
+  QWidget &FWindow;
+  std::function<QRect()> FArea;
+  QSize FCentred;
+
+  void Centre() {
+    QRect Area = FArea();
+    FCentred = FWindow.frameGeometry().size();
+    FWindow.move(Area.x() + (Area.width() - FCentred.width()) / 2,
+                 Area.y() + (Area.height() - FCentred.height()) / 2);
+  }
+};
+
+QRect ScreenOfActiveWindow() {
+  QWidget *Active = QApplication::activeWindow();
+  QScreen *Screen = Active ? Active->screen() : QGuiApplication::primaryScreen();
+  return Screen->geometry();
 }
 
 class TFormWindow : public QWidget {
@@ -220,21 +260,15 @@ void SetFocus(TWidget &W) {
   W.Widget->setFocus(Qt::OtherFocusReason);
 }
 
-// Centres the frame; where the frame is only known once shown, it is centred again then.
 void Show(TWidget &W, TPosition Position) {
-  auto Centre = [&] {
+  if (Position != poDesigned && !W.Centred) {
+    W.Centred = true;
     QScreen *Screen = QGuiApplication::primaryScreen();
-    QRect Area = Position == poDesktopCenter ? Screen->virtualGeometry() : Screen->geometry();
-    QSize Frame = W.Widget->frameGeometry().size();
-    W.Widget->move(Area.x() + (Area.width() - Frame.width()) / 2,
-                   Area.y() + (Area.height() - Frame.height()) / 2);
-  };
-  if (Position != poDesigned)
-    Centre();
-  QSize Before = W.Widget->frameGeometry().size();
+    new TCentring(*W.Widget, [Screen, Position] {
+      return Position == poDesktopCenter ? Screen->virtualGeometry() : Screen->geometry();
+    });
+  }
   W.Widget->show();
-  if (Position != poDesigned && W.Widget->frameGeometry().size() != Before)
-    Centre();
   W.Widget->activateWindow();
 }
 
@@ -257,6 +291,10 @@ void Initialize(const AnsiString &Title) {
   QApplication::setQuitOnLastWindowClosed(false);
   // Layouts name the classic Windows face; these have close metrics and are free.
   QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Arial", "DejaVu Sans"});
+  // What a window's own layout does not set, message boxes among them, uses the classic face.
+  QFont Default("MS Sans Serif");
+  Default.setPixelSize(11);
+  QApplication::setFont(Default);
 }
 
 void Run(TWidget &MainForm) {
@@ -289,6 +327,7 @@ void MessageBox(const AnsiString &Caption, const AnsiString &Text) {
   QMessageBox Box(QMessageBox::NoIcon, Q(Caption), Q(Text), QMessageBox::Ok);
   Box.setTextFormat(Qt::PlainText);
   Box.setWindowModality(Qt::ApplicationModal);
+  new TCentring(Box, ScreenOfActiveWindow);
   Box.exec();
 }
 
