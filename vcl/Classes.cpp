@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-TComponent::TComponent(TComponent *AOwner) : FOwner(AOwner) {}
+TComponent::TComponent(TComponent *) {}
 
 // Later components may refer to earlier ones, so they go first.
 TComponent::~TComponent() {

@@ -69,14 +69,15 @@ private:
   std::function<T()> FGet;
 };
 
-// Owns the components created with it as their owner and destroys them with itself.
+// Owns the components handed to Own() and destroys them with itself. The owner named at
+// construction is the library's calling convention only: a form made on the stack stays its
+// maker's.
 class TComponent : public TObject {
 public:
   explicit TComponent(TComponent *AOwner);
   ~TComponent() override;
 
   AnsiString Name;
-  TComponent *Owner() const { return FOwner; }
   TComponent *FindComponent(const AnsiString &AName) const;
   template <class C> C *Own(std::unique_ptr<C> Component) {
     C *Raw = Component.get();
@@ -85,7 +86,6 @@ public:
   }
 
 private:
-  TComponent *FOwner;
   std::vector<std::unique_ptr<TComponent>> FComponents;
 };
 

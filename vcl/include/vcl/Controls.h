@@ -24,7 +24,6 @@ public:
   TFont *const Font{&FFont};
   TNotifyEvent OnClick;
 
-  TWinControl *Parent() const { return FParent; }
   // Places the control on its parent, which makes its native widget if the parent has one.
   void SetParent(TWinControl *AParent);
   void Click();
@@ -57,7 +56,6 @@ class TWinControl : public TControl {
 public:
   using TControl::TControl;
   TProperty<int> TabOrder{[](const int &) {}};
-  const std::vector<TControl *> &Controls() const { return FControls; }
   // The focusable controls in tab order.
   std::vector<TWinControl *> TabList() const;
 

@@ -84,7 +84,6 @@ public:
 
   // Made once from the executable's file name; the agent of every probe and every box's caption.
   const AnsiString Title;
-  TForm *MainForm() const { return FMainForm; }
 
   void Initialize();
   // Creates a form of class T from the layout stored under its class name; the first is the main.
