@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 
 # What building, running and testing need, by Debian package name.
-PACKAGES = cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
+PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-dev libcpp-httplib-dev \
            googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
            x11-utils imagemagick
 

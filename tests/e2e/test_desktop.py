@@ -18,7 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from virtual_desktop import LoopbackProxy, Program, VirtualDesktop, wait_until  # noqa: E402
+from virtual_desktop import LoopbackProxy, Program, Timeout, VirtualDesktop, wait_until  # noqa: E402
 
 CAPTION = "Telvaro Zelvatorim de Links - v.23.10vo0(VE)"
 # As the proxy sees them: a bare host gets its "/".
@@ -78,6 +78,12 @@ class DesktopTest(unittest.TestCase):
         cls.desk.__exit__(None, None, None)
         step("virtual display is down")
 
+    def assert_centred(self, wid, what):
+        try:
+            wait_until(f"the {what} to be centred", lambda: centred(self.desk, wid), 5)
+        except Timeout:
+            self.fail(f"{what} not centred: frame {self.desk.frame_rect(wid)} on {self.desk.size}")
+
     def validate_once(self, binary, title):
         """One run as a user makes it; checks everything the title and the proxy decide."""
         desk = self.desk
@@ -89,7 +95,7 @@ class DesktopTest(unittest.TestCase):
                 self.assertEqual((title, title), desk.wm_class(main), "main window's WM_CLASS")
                 self.assertEqual([], proxy.snapshot(), "probes before any key was pressed")
                 self.assertEqual((481, 237), desk.client_rect(main)[2:], "client area")
-                wait_until("the main window to be centred", lambda: centred(desk, main), 5)
+                self.assert_centred(main, "main window")
 
                 step("pressing Enter on the main window (the button has the focus)")
                 desk.key(main, "Return")
@@ -98,7 +104,7 @@ class DesktopTest(unittest.TestCase):
                 step(f"message box {box:#x} titled {title!r} is up after {len(seen)} requests")
                 self.assertEqual(len(LINKS), len(seen), "requests before the box appeared")
                 self.assertEqual((title, title), desk.wm_class(box), "message box's WM_CLASS")
-                wait_until("the message box to be centred", lambda: centred(desk, box), 5)
+                self.assert_centred(box, "message box")
 
                 step("pressing Enter on the message box")
                 desk.key(box, "Return")

@@ -5,8 +5,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
@@ -15,8 +17,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QTimer>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 namespace vcl::native {
@@ -46,36 +53,92 @@ template <class F> void Dispatch(F Handler) noexcept {
   }
 }
 
-// Keeps a window centred on an area as its size and frame become known: the message box lays
-// itself out as it is shown, and an X11 window manager adds the frame only after mapping, which
-// the first paint follows.
+// The frame an X11 window manager has put around a window, as it announces it; none elsewhere
+// or before it has. Qt's own idea of the frame can stay stale when the frame comes late.
+std::optional<QMargins> WindowManagerFrame(const QWidget &Window) {
+  auto *X11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (QGuiApplication::platformName() != "xcb" || !X11 || !X11->connection() ||
+      !Window.windowHandle())
+    return std::nullopt;
+  xcb_connection_t *Connection = X11->connection();
+  static const xcb_atom_t Extents = [Connection] {
+    const char Name[] = "_NET_FRAME_EXTENTS";
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> Reply(
+        xcb_intern_atom_reply(Connection, xcb_intern_atom(Connection, 0, sizeof Name - 1, Name),
+                              nullptr),
+        &free);
+    return Reply ? Reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+  }();
+  std::unique_ptr<xcb_get_property_reply_t, decltype(&free)> Reply(
+      xcb_get_property_reply(
+          Connection,
+          xcb_get_property(Connection, 0, Window.winId(), Extents, XCB_ATOM_CARDINAL, 0, 4),
+          nullptr),
+      &free);
+  if (!Reply || Reply->format != 32 || xcb_get_property_value_length(Reply.get()) != 16)
+    return std::nullopt;
+  auto *V = static_cast<const std::uint32_t *>(xcb_get_property_value(Reply.get()));
+  return QMargins(int(V[0]), int(V[2]), int(V[1]), int(V[3])); // left, right, top, bottom
+}
+
+// Centres a window, frame included, on an area as it is shown, then keeps at it for a moment: a
+// message box lays itself out as it is shown, and a window manager frames a window only some time
+// after mapping.
 class TCentring : public QObject {
 public:
   TCentring(QWidget &Window, std::function<QRect()> Area)
       : QObject(&Window), FWindow(Window), FArea(std::move(Area)) {
     Window.installEventFilter(this);
+    FTimer.setInterval(25);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] { Settle(); });
   }
 
 protected:
   bool eventFilter(QObject *, QEvent *Event) override {
-    const QEvent::Type Type = Event->type();
-    const bool MayHaveChanged =
-        Type == QEvent::Move || Type == QEvent::Resize || Type == QEvent::Paint;
-    if (Type == QEvent::Show || (MayHaveChanged && FWindow.frameGeometry().size() != FCentred))
-      Centre();
+    if (Event->type() == QEvent::Show) {
+      FWindow.move(Target(Frame()));
+      FSteady = 0;
+      FSince.start();
+      FTimer.start();
+    }
     return false;
   }
 
 private:
   QWidget &FWindow;
   std::function<QRect()> FArea;
-  QSize FCentred;
+  QTimer FTimer;
+  QElapsedTimer FSince;
+  int FSteady = 0;
 
-  void Centre() {
+  QMargins Frame() const {
+    QRect Outer = FWindow.frameGeometry(), Inner = FWindow.geometry();
+    return WindowManagerFrame(FWindow).value_or(
+        QMargins(Inner.left() - Outer.left(), Inner.top() - Outer.top(),
+                 Outer.right() - Inner.right(), Outer.bottom() - Inner.bottom()));
+  }
+
+  // Where the frame's top left corner goes; moving a top-level window places its frame.
+  QPoint Target(const QMargins &Frame) const {
     QRect Area = FArea();
-    FCentred = FWindow.frameGeometry().size();
-    FWindow.move(Area.x() + (Area.width() - FCentred.width()) / 2,
-                 Area.y() + (Area.height() - FCentred.height()) / 2);
+    QSize Outer = FWindow.size().grownBy(Frame);
+    return {Area.x() + (Area.width() - Outer.width()) / 2,
+            Area.y() + (Area.height() - Outer.height()) / 2};
+  }
+
+  // Done once the window has stayed centred in its frame for a few ticks; a window manager that
+  // adds no frame leaves it where it first went, checked for three seconds.
+  void Settle() {
+    const QMargins Frame = this->Frame();
+    const QPoint Target = this->Target(Frame);
+    if (FWindow.geometry().topLeft() - QPoint(Frame.left(), Frame.top()) != Target) {
+      FSteady = 0;
+      FWindow.move(Target);
+    } else if (!Frame.isNull() && ++FSteady == 3) {
+      FTimer.stop();
+    }
+    if (FSince.hasExpired(3000))
+      FTimer.stop();
   }
 };
 
@@ -327,6 +390,8 @@ void MessageBox(const AnsiString &Caption, const AnsiString &Text) {
   QMessageBox Box(QMessageBox::NoIcon, Q(Caption), Q(Text), QMessageBox::Ok);
   Box.setTextFormat(Qt::PlainText);
   Box.setWindowModality(Qt::ApplicationModal);
+  // Placed before its window exists, so that its position counts with the frame, as a form's does.
+  Box.move(0, 0);
   new TCentring(Box, ScreenOfActiveWindow);
   Box.exec();
 }
