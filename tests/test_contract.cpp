@@ -19,12 +19,7 @@ using wininet::record::TScript;
 
 class Probe : public testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    if (!Form1) {
-      Application->CreateForm(Form1);
-      Form1->Show();
-    }
-  }
+  static void SetUpTestSuite() { ShowMainForm(Form1); }
   void TearDown() override { EXPECT_EQ(wininet::OpenHandleCount(), 0); }
 };
 

@@ -22,12 +22,7 @@ QWidget *W(TControl *C) {
 
 class Window : public testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    if (!Form1) {
-      Application->CreateForm(Form1);
-      Form1->Show();
-    }
-  }
+  static void SetUpTestSuite() { ShowMainForm(Form1); }
   void SetUp() override {
     wininet::record::Reset();
     QApplication::setActiveWindow(W(Form1));

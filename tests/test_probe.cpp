@@ -14,10 +14,7 @@ using namespace loopback;
 
 class Probe : public testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    if (!Form1)
-      Application->CreateForm(Form1);
-  }
+  static void SetUpTestSuite() { ShowMainForm(Form1); }
   void TearDown() override { EXPECT_EQ(wininet::OpenHandleCount(), 0); }
 
   // Straight to the servers, whatever this machine's proxy settings are.

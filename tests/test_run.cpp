@@ -50,12 +50,7 @@ std::string AsProxied(const std::string &Link) {
 
 class Run : public testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    if (!Form1) {
-      Application->CreateForm(Form1);
-      Form1->Show();
-    }
-  }
+  static void SetUpTestSuite() { ShowMainForm(Form1); }
   void TearDown() override { EXPECT_EQ(wininet::OpenHandleCount(), 0); }
 
   std::function<int(const std::string &)> Answer = [](auto &) { return 200; };

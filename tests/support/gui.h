@@ -1,12 +1,22 @@
 // For tests of windows on Qt's offscreen platform: answers the message boxes the code shows.
 #pragma once
 
+#include <vcl.h>
+
 #include <QObject>
 #include <QTimer>
 #include <Qt>
 
 #include <string>
 #include <vector>
+
+// The program's main window, made once per test process from its stored layout, and shown.
+template <class T> void ShowMainForm(T *&Reference) {
+  if (!Reference) {
+    Application->CreateForm(Reference);
+    Reference->Show();
+  }
+}
 
 struct TShownBox {
   std::string Title, Text;
