@@ -50,10 +50,6 @@ HINTERNET NewHandle(std::string Name) {
   return H;
 }
 
-void Record(std::string Call, HINTERNET Result) {
-  State().Calls.push_back(Call + " -> " + Name(Result));
-}
-
 } // namespace
 
 void wininet::record::Reset(TScript Script) {
@@ -78,7 +74,7 @@ HINTERNET WINAPI InternetOpenA(LPCSTR Agent, DWORD AccessType, LPCSTR Proxy, LPC
                      Text(Proxy) + ", " + Text(Bypass) + ", " + Hex(Flags) + ")";
   HINTERNET H =
       State().Script.NoSession ? nullptr : NewHandle("S" + std::to_string(++State().Sessions));
-  Record(Call, H);
+  State().Calls.push_back(Call + " -> " + Name(H));
   return H;
 }
 
