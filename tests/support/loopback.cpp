@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -171,10 +173,10 @@ std::vector<SeenRequest> HttpServer::Requests() const {
   return impl_->listener.Requests();
 }
 
-Proxy::Proxy(std::function<int(const std::string &url)> verdict)
+Proxy::Proxy(std::function<Reply(const std::string &url)> verdict)
     : listener_(std::make_unique<HttpListener>(
           [verdict = std::move(verdict)](const httplib::Request &req, httplib::Response &res) {
-            res.status = verdict(req.target);
+            Respond(verdict(req.target), res);
           })) {}
 Proxy::~Proxy() = default;
 Proxy::Proxy(Proxy &&) noexcept = default;
@@ -192,8 +194,8 @@ std::vector<SeenRequest> Proxy::Requests() const {
 
 class RawListener {
 public:
-  explicit RawListener(std::string reply)
-      : reply_(std::move(reply)), socket_(BoundSocket()), wake_(::eventfd(0, EFD_CLOEXEC)) {
+  explicit RawListener(Script script)
+      : script_(std::move(script)), socket_(BoundSocket()), wake_(::eventfd(0, EFD_CLOEXEC)) {
     if (wake_.get() < 0 || ::listen(socket_.get(), SOMAXCONN) != 0) {
       ThrowErrno("listen");
     }
@@ -201,6 +203,7 @@ public:
     thread_ = std::thread([this] { Serve(); });
   }
   ~RawListener() {
+    // Never read, so the event stays set and wakes every wait from here on.
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(wake_.get(), &one, sizeof one);
     thread_.join();
@@ -209,45 +212,108 @@ public:
   RawListener &operator=(const RawListener &) = delete;
 
   int Port() const { return port_; }
+  int Connections() const { return connections_; }
+  std::uint64_t BytesSent() const { return sent_; }
 
 private:
   void Serve() {
-    std::vector<Fd> held; // open until we stop, so each client keeps waiting
+    std::vector<std::thread> players;
     pollfd fds[] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-    for (;;) {
-      if (::poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        return;
-      }
-      if (fds[1].revents != 0) {
-        return;
-      }
-      Fd client(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    while (Wait(fds, -1)) {
+      Fd client(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (client.get() >= 0) {
-        if (!reply_.empty()) {
-          (void)::send(client.get(), reply_.data(), reply_.size(), MSG_NOSIGNAL);
-        }
-        held.push_back(std::move(client));
+        ++connections_;
+        players.emplace_back([this, client = std::move(client)]() mutable { Play(client); });
       }
+    }
+    for (std::thread &player : players) {
+      player.join();
     }
   }
 
-  std::string reply_;
+  // Waits for fds[0] (fds[1] is the wake event); false once we are stopping.
+  static bool Wait(pollfd (&fds)[2], int timeoutMs) {
+    for (;;) {
+      const int ready = ::poll(fds, 2, timeoutMs);
+      if (ready < 0 && errno == EINTR) {
+        continue;
+      }
+      return ready >= 0 && fds[1].revents == 0;
+    }
+  }
+
+  // Sends all of `data`, as fast as the client takes it; false if it went away or we stop.
+  bool Send(const Fd &client, std::string_view data) {
+    pollfd fds[] = {{client.get(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
+    while (!data.empty()) {
+      const ssize_t n = ::send(client.get(), data.data(), data.size(), MSG_NOSIGNAL);
+      if (n > 0) {
+        sent_ += static_cast<std::uint64_t>(n);
+        data.remove_prefix(static_cast<std::size_t>(n));
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        return false;
+      } else if (!Wait(fds, -1)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void Play(Fd &client) {
+    const auto played = [&] {
+      if (!Send(client, script_.reply)) {
+        return false;
+      }
+      pollfd pause[] = {{-1, 0, 0}, {wake_.get(), POLLIN, 0}};
+      for (const char byte : script_.drip) {
+        if (!Wait(pause, static_cast<int>(script_.dripEvery.count())) ||
+            !Send(client, std::string_view(&byte, 1))) {
+          return false;
+        }
+      }
+      std::string filler;
+      while (filler.size() < 64 * 1024) {
+        filler += script_.filler;
+      }
+      for (std::uint64_t left = script_.flood; left > 0;) {
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(left, filler.size()));
+        if (!Send(client, std::string_view(filler).substr(0, size))) {
+          return false;
+        }
+        left -= size;
+      }
+      return true;
+    }();
+    if (played && script_.end == Script::Reset) {
+      const linger abort{1, 0}; // closing now sends RST
+      ::setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    } else if (played && script_.end == Script::Hold) {
+      pollfd hold[] = {{-1, 0, 0}, {wake_.get(), POLLIN, 0}};
+      Wait(hold, -1);
+    }
+  }
+
+  Script script_;
   Fd socket_;
   Fd wake_;
   int port_ = 0;
+  std::atomic<int> connections_{0};
+  std::atomic<std::uint64_t> sent_{0};
   std::thread thread_;
 };
 
-RawServer::RawServer(std::string reply)
-    : listener_(std::make_unique<RawListener>(std::move(reply))) {}
+RawServer::RawServer(Script script) : listener_(std::make_unique<RawListener>(std::move(script))) {}
 RawServer::~RawServer() = default;
 RawServer::RawServer(RawServer &&) noexcept = default;
 RawServer &RawServer::operator=(RawServer &&) noexcept = default;
 int RawServer::Port() const {
   return listener_->Port();
+}
+int RawServer::Connections() const {
+  return listener_->Connections();
+}
+std::uint64_t RawServer::BytesSent() const {
+  return listener_->BytesSent();
 }
 
 int RefusedPort() {

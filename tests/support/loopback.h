@@ -2,6 +2,8 @@
 // machine. Each starts listening in its constructor and stops and joins in its destructor.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,11 +60,11 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-// A forward proxy that answers every absolute-form request itself, with the status the test's
-// verdict gives for its URL; it never connects anywhere.
+// A forward proxy that answers every absolute-form request itself, with the reply (or just the
+// status) the test's verdict gives for its URL; it never connects anywhere.
 class Proxy {
 public:
-  explicit Proxy(std::function<int(const std::string &url)> verdict);
+  explicit Proxy(std::function<Reply(const std::string &url)> verdict);
   ~Proxy();
   Proxy(Proxy &&) noexcept;
   Proxy &operator=(Proxy &&) noexcept;
@@ -75,17 +77,33 @@ private:
   std::unique_ptr<HttpListener> listener_;
 };
 
+// What a misbehaving server does on each connection, in this order: sends `reply` at once, drips
+// `drip` one byte per `dripEvery`, sends `flood` bytes of `filler` over and over as fast as the
+// client takes them, and then ends as `end` says. It never reads the request.
+struct Script {
+  enum End { Hold, Close, Reset }; // keep open until destroyed; FIN; RST
+  std::string reply{};
+  std::string drip{};
+  std::chrono::milliseconds dripEvery{1000};
+  std::uint64_t flood = 0;
+  std::string filler = "x";
+  End end = Hold;
+};
+
 class RawListener;
 
-// Accepts connections, sends each the same canned bytes, then holds it open until destroyed.
+// Accepts connections and plays the same script on each, every connection on its own thread.
 class RawServer {
 public:
-  explicit RawServer(std::string reply);
+  explicit RawServer(std::string reply) : RawServer(Script{.reply = std::move(reply)}) {}
+  explicit RawServer(Script script);
   ~RawServer();
   RawServer(RawServer &&) noexcept;
   RawServer &operator=(RawServer &&) noexcept;
 
   int Port() const;
+  int Connections() const;         // accepted so far
+  std::uint64_t BytesSent() const; // on all connections, so far
 
 private:
   std::unique_ptr<RawListener> listener_;
@@ -94,7 +112,7 @@ private:
 // Accepts connections and never sends a byte.
 class SilentServer : public RawServer {
 public:
-  SilentServer() : RawServer({}) {}
+  SilentServer() : RawServer(Script{}) {}
 };
 
 // A loopback port where nothing listens.
