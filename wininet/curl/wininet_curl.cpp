@@ -24,6 +24,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kConnectTimeout{10'000}; // name resolution included
 constexpr milliseconds kOpenTimeout{20'000};    // one whole open, across all its redirects
 constexpr int kMaxRedirects = 10;
+// Browsers' own bound; a peer that sends more is not a server that answered.
+constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
 
 thread_local DWORD lastError = 0;
 
@@ -167,16 +169,22 @@ CURLcode HttpUrl(const std::string *base, const char *ref, std::string &url) {
 // Watches a transfer's header blocks so that it stops at the end of the final one.
 struct HeaderWatch {
   CURL *easy;
-  long finalStatus = 0; // kept here: after the abort, curl may report an interim answer's code
+  long finalStatus = 0;  // kept here: after the abort, curl may report an interim answer's code
+  std::size_t bytes = 0; // of every header block so far, interim answers' included
 };
 
 std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *user) {
   const std::size_t length = size * count;
+  auto &watch = *static_cast<HeaderWatch *>(user);
+  // Headers without end would otherwise pile up in memory until the time-out.
+  watch.bytes += length;
+  if (watch.bytes > kMaxHeaderBytes) {
+    return 0;
+  }
   const std::string_view line(data, length);
   if (line != "\r\n" && line != "\n") {
     return length;
   }
-  auto &watch = *static_cast<HeaderWatch *>(user);
   long status = 0;
   curl_easy_getinfo(watch.easy, CURLINFO_RESPONSE_CODE, &status);
   if (status >= 100 && status < 200) {
@@ -228,8 +236,9 @@ Answer Fetch(const std::string &url, const std::string &agent, Clock::time_point
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, RefuseBody);
 
   Answer answer(curl_easy_perform(e));
-  if (answer.code == CURLE_UNSUPPORTED_PROTOCOL) {
-    // The scheme was checked before; this is curl refusing an HTTP/0.9 answer.
+  if (answer.code == CURLE_UNSUPPORTED_PROTOCOL || watch.bytes > kMaxHeaderBytes) {
+    // The scheme was checked before; this is curl refusing an HTTP/0.9 answer, or headers
+    // beyond all bounds.
     answer.code = CURLE_WEIRD_SERVER_REPLY;
   }
   if (watch.finalStatus == 0) {
