@@ -6,6 +6,8 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-dev libcpp-httplib-dev \
            googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
            x11-utils imagemagick
+# The sanitizer and memcheck suites, and the firewall of the dropped-connection test.
+PACKAGES += valgrind iptables iproute2
 
 .PHONY: deps build run test clean
 
@@ -33,8 +35,12 @@ run: build
 	  python3 tools/virtual_desktop.py --demo $(BUILD); \
 	fi
 
+# Everything, memcheck runs included; then the whole suite again built with ASan, UBSan and LSan.
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
 
 clean:
 	rm -rf $(BUILD)

@@ -276,8 +276,8 @@ class LoopbackProxy:
 class Program:
     """The binary on the virtual desktop, its links probed through the loopback proxy only."""
 
-    def __init__(self, desktop, binary, proxy_url, cwd=None):
-        env = desktop.env
+    def __init__(self, desktop, binary, proxy_url, cwd=None, extra_env=None):
+        env = dict(desktop.env, **(extra_env or {}))
         for name in ("no_proxy", "NO_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
                      "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM"):
             env.pop(name, None)
