@@ -187,6 +187,8 @@ TEST_F(WininetTest, RefusesEmptyAndMalformedUrls) {
 
 TEST_F(WininetTest, FailsWhereNothingAnswers) {
   const loopback::RawServer notHttp("SSH-2.0-zelva\r\n");
+  // More than the layer's 256 KiB of headers, though less than libcurl's own bound.
+  const loopback::RawServer floods(loopback::HeaderFlood(280 * 1024));
   const struct {
     std::string url;
     DWORD error;
@@ -196,6 +198,8 @@ TEST_F(WininetTest, FailsWhereNothingAnswers) {
       // A label longer than DNS allows fails in the resolver itself: no query leaves the machine.
       {"http://" + std::string(64, 'x') + ".invalid/", ERROR_INTERNET_NAME_NOT_RESOLVED},
       {"http://127.0.0.1:" + std::to_string(notHttp.Port()) + "/",
+       ERROR_HTTP_INVALID_SERVER_RESPONSE},
+      {"http://127.0.0.1:" + std::to_string(floods.Port()) + "/",
        ERROR_HTTP_INVALID_SERVER_RESPONSE},
   };
   for (const auto &c : cases) {

@@ -316,6 +316,14 @@ std::uint64_t RawServer::BytesSent() const {
   return listener_->BytesSent();
 }
 
+std::string HeaderFlood(std::size_t bytes) {
+  std::string reply = "HTTP/1.1 200 OK\r\n";
+  for (int line = 0; reply.size() < bytes; ++line) {
+    reply += "X-Filler-" + std::to_string(line) + ": " + std::string(1000, 'f') + "\r\n";
+  }
+  return reply + "Content-Length: 0\r\n\r\n";
+}
+
 int RefusedPort() {
   return PortOf(BoundSocket());
 }

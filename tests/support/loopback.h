@@ -115,6 +115,9 @@ public:
   SilentServer() : RawServer(Script{}) {}
 };
 
+// A 200 whose header block holds at least `bytes` bytes of filler lines.
+std::string HeaderFlood(std::size_t bytes);
+
 // A loopback port where nothing listens.
 int RefusedPort();
 
