@@ -43,4 +43,4 @@ test: build
 	ctest --preset asan
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan
