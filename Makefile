@@ -1,11 +1,12 @@
 # Set-up, build, run and test on Debian 12 (as root, or with sudo available for apt-get).
 BUILD ?= build
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 
 # What building, running and testing need, by Debian package name.
 PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-dev libcpp-httplib-dev \
            googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
-           x11-utils imagemagick
+           x11-utils imagemagick clang libclang-rt-14-dev
 
 .PHONY: deps build run test clean
 
@@ -33,8 +34,11 @@ run: build
 	  python3 tools/virtual_desktop.py --demo $(BUILD); \
 	fi
 
+# Then a minute of fuzzing the layout reader (clang, ASan+UBSan, its own build folder).
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ && cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j2
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)
