@@ -8,7 +8,7 @@ PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-d
            googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
            x11-utils imagemagick clang libclang-rt-14-dev
 
-.PHONY: deps build run test clean
+.PHONY: deps build run test bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -39,6 +39,13 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ && cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j2
+
+# Speed and memory figures, not a test (README, "Benchmark figures"). As root: it makes a network
+# namespace. Takes about 4 minutes, most of it the run where every connection is dropped.
+bench: PACKAGES += curl iptables iproute2
+bench: build
+	cmake --build $(BUILD) -j$(JOBS) --target bench_probes
+	python3 bench/bench.py $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)
