@@ -163,10 +163,11 @@ int main(int argc, char **argv) {
   try {
     if (Mode == "hosts")
       return Hosts();
-    // Only the environment's proxy settings are meant to apply; clear every other one.
-    for (const char *Name : {"HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+    // No proxy settings of this machine apply: rounds set http_proxy to their own proxy, the
+    // blackhole run goes straight to the hosts.
+    for (const char *Name :
+         {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
       unsetenv(Name);
-    unsetenv("http_proxy");
     // The probes' window, as the program makes it, on Qt's offscreen platform.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     Application->Initialize();
