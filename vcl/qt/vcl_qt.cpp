@@ -22,6 +22,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -184,12 +185,14 @@ QFont ToQFont(const TFont &Font) {
   Result.setItalic(Style.count(fsItalic));
   Result.setUnderline(Style.count(fsUnderline));
   Result.setStrikeOut(Style.count(fsStrikeOut));
-  int Height = Font.Height;
+  // In 64 bits and clamped: a layout may give any int, and no screen is taller than this.
+  constexpr long long MaxPixels = 4096;
+  long long Height = Font.Height;
   if (Height > 0) {
     Result.setPixelSize(100);
-    Height = static_cast<int>(std::lround(Height * 100 / QFontMetricsF(Result).height()));
+    Height = std::llround(static_cast<double>(Height) * 100 / QFontMetricsF(Result).height());
   }
-  Result.setPixelSize(std::max(1, std::abs(Height)));
+  Result.setPixelSize(static_cast<int>(std::clamp(std::llabs(Height), 1LL, MaxPixels)));
   return Result;
 }
 
