@@ -205,28 +205,17 @@ struct Answer {
   std::string location;
 };
 
-// Each thread's one transfer handle, reset before every use: making a handle (and the internal
-// state curl builds on its first transfer) costs more than a whole loopback request. Nothing a
-// transfer learns is kept for the next: connections are never reused and DNS answers and TLS
-// sessions are not cached, so every probe is still its own session.
-CURL *ThreadEasy() {
-  thread_local const EasyHandle easy(curl_easy_init());
-  if (easy) {
-    curl_easy_reset(easy.get());
-  }
-  return easy.get();
-}
-
 // One GET on a fresh connection, within what is left until the deadline.
 Answer Fetch(const std::string &url, const std::string &agent, Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
   if (left <= milliseconds::zero()) {
     return Answer(CURLE_OPERATION_TIMEDOUT);
   }
-  CURL *e = ThreadEasy();
-  if (e == nullptr) {
+  const EasyHandle easy(curl_easy_init());
+  if (!easy) {
     return Answer(CURLE_FAILED_INIT);
   }
+  CURL *e = easy.get();
   HeaderWatch watch{e};
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
