@@ -14,14 +14,12 @@ programs (Wine's 32-bit loader is one), gets a plain message; the test then skip
 CI is set. Screenshots go next to the program: screenshot-wine-*.png.
 """
 
-import http.server
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 from urllib.parse import urlsplit
@@ -32,7 +30,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, HERE)
 
 from test_desktop import CAPTION, LINKS, STATUS_LINE, red_pixels, step  # noqa: E402
-from virtual_desktop import Program, VirtualDesktop, wait_until  # noqa: E402
+from virtual_desktop import Journal, LoopbackProxy, Program, VirtualDesktop, wait_until  # noqa: E402
 
 SOURCE = os.path.join(ROOT, "src", "uZelvatorim.cpp")
 INSIDE = "ZELVATORIM_WINE_NAMESPACE"
@@ -116,69 +114,32 @@ def prepare_namespaces(folder, hosts):
 
 
 class LinkServers:
-    """HTTP servers on 127.0.0.1 at the given ports, answering as status_for(url) says.
-
-    Every request is recorded in arrival order as (method, url, user_agent), the URL rebuilt
-    from the Host header and the path, so it reads as the program asked for it.
-    """
+    """Loopback servers on the links' ports, one journal for all, answering as status_for says."""
 
     def __init__(self, ports):
-        self.ports = sorted(ports)
-        self.status_for = lambda url: 200
-        self.requests = []
-        self._lock = threading.Lock()
-        self._servers = []
+        self.journal = Journal()
+        self.servers = [LoopbackProxy(port=port, journal=self.journal) for port in sorted(ports)]
 
     def reset(self, status_for):
-        with self._lock:
-            self.status_for = status_for
-            self.requests = []
+        for server in self.servers:
+            server.status_for = status_for
+        self.journal.clear()
 
     def snapshot(self):
-        with self._lock:
-            return list(self.requests)
+        return self.journal.snapshot()
 
     def __enter__(self):
-        servers = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def _answer(self):
-                url = f"http://{self.headers.get('Host', '')}{self.path}"
-                with servers._lock:
-                    servers.requests.append(
-                        (self.command, url, self.headers.get("User-Agent")))
-                    status = servers.status_for(url)
-                body = f"{status} from the loopback server\n".encode()
-                self.send_response(status)
-                self.send_header("Content-Type", "text/plain")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                if self.command != "HEAD":
-                    self.wfile.write(body)
-
-            do_GET = do_HEAD = do_POST = _answer
-
-            def log_message(self, *args):
-                pass
-
         try:
-            for port in self.ports:
-                server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
-                server.daemon_threads = True
-                threading.Thread(target=server.serve_forever, daemon=True).start()
-                self._servers.append(server)
+            for server in self.servers:
+                server.__enter__()
         except BaseException:
             self.__exit__()
             raise
         return self
 
     def __exit__(self, *exc):
-        for server in self._servers:
-            server.shutdown()
-            server.server_close()
-        self._servers = []
+        for server in self.servers:
+            server.__exit__()
 
 
 # --- Wine -------------------------------------------------------------------------------------
