@@ -36,6 +36,52 @@ BOOL CALLBACK FindForm(HWND Window, LPARAM Param) {
   return TRUE;
 }
 
+// The program, started with a show command, until its main window is up.
+class TProgram {
+public:
+  explicit TProgram(WORD Show) {
+    const std::string Program = ProgramPath();
+    STARTUPINFOA Startup{};
+    Startup.cb = sizeof Startup;
+    Startup.dwFlags = STARTF_USESHOWWINDOW;
+    Startup.wShowWindow = Show;
+    std::string Command = "\"" + Program + "\"";
+    if (!CreateProcessA(Program.c_str(), Command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &Startup, &FStarted))
+      return;
+    WaitForInputIdle(FStarted.hProcess, 10000);
+    TFound Found{FStarted.dwProcessId, nullptr};
+    for (int Try = 0; Try < 200 && !Found.Window; ++Try) {
+      EnumWindows(FindForm, reinterpret_cast<LPARAM>(&Found));
+      if (!Found.Window)
+        Sleep(50);
+    }
+    Window = Found.Window;
+  }
+  TProgram(const TProgram &) = delete;
+  TProgram &operator=(const TProgram &) = delete;
+  ~TProgram() {
+    if (!FStarted.hProcess)
+      return;
+    TerminateProcess(FStarted.hProcess, 2); // only if Close did not end it
+    CloseHandle(FStarted.hThread);
+    CloseHandle(FStarted.hProcess);
+  }
+  HWND Window = nullptr;
+
+  // Closes the main window as its frame's close button does; the program's exit code.
+  DWORD Close() {
+    PostMessageA(Window, WM_CLOSE, 0, 0);
+    DWORD ExitCode = 259;
+    if (WaitForSingleObject(FStarted.hProcess, 10000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(FStarted.hProcess, &ExitCode);
+    return ExitCode;
+  }
+
+private:
+  PROCESS_INFORMATION FStarted{};
+};
+
 TEST(Startup, FollowsTheShowCommandAndEndsWithZeroWhenClosed) {
   const struct {
     std::string Name;
@@ -47,37 +93,47 @@ TEST(Startup, FollowsTheShowCommandAndEndsWithZeroWhenClosed) {
       {"minimised without activation", SW_SHOWMINNOACTIVE, false, true},
       {"hidden is shown normally", SW_HIDE, false, false},
   };
-  const std::string Program = ProgramPath();
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    STARTUPINFOA Startup{};
-    Startup.cb = sizeof Startup;
-    Startup.dwFlags = STARTF_USESHOWWINDOW;
-    Startup.wShowWindow = Case.Show;
-    PROCESS_INFORMATION Started{};
-    std::string Command = "\"" + Program + "\"";
-    ASSERT_TRUE(CreateProcessA(Program.c_str(), Command.data(), nullptr, nullptr, FALSE, 0,
-                               nullptr, nullptr, &Startup, &Started))
-        << Program;
-    WaitForInputIdle(Started.hProcess, 10000);
-    TFound Found{Started.dwProcessId, nullptr};
-    for (int Try = 0; Try < 200 && !Found.Window; ++Try) {
-      EnumWindows(FindForm, reinterpret_cast<LPARAM>(&Found));
-      if (!Found.Window)
-        Sleep(50);
-    }
-    ASSERT_NE(Found.Window, nullptr);
-    EXPECT_EQ(bool(IsZoomed(Found.Window)), Case.Maximised);
-    EXPECT_EQ(bool(IsIconic(Found.Window)), Case.Minimised);
-
-    PostMessageA(Found.Window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(Started.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD ExitCode = 1;
-    GetExitCodeProcess(Started.hProcess, &ExitCode);
-    EXPECT_EQ(ExitCode, 0u);
-    CloseHandle(Started.hThread);
-    CloseHandle(Started.hProcess);
+    TProgram Program(Case.Show);
+    ASSERT_NE(Program.Window, nullptr) << ProgramPath();
+    EXPECT_EQ(bool(IsZoomed(Program.Window)), Case.Maximised);
+    EXPECT_EQ(bool(IsIconic(Program.Window)), Case.Minimised);
+    EXPECT_EQ(Program.Close(), 0u);
   }
+}
+
+// The screen's density, as the system setting gives it to programs started while it holds.
+class TScreenDensity {
+public:
+  explicit TScreenDensity(DWORD Dpi) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &Dpi,
+                    sizeof Dpi);
+  }
+  TScreenDensity(const TScreenDensity &) = delete;
+  TScreenDensity &operator=(const TScreenDensity &) = delete;
+  ~TScreenDensity() {
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels");
+  }
+};
+
+TEST(Startup, ScalesTheLayoutToTheScreensDensity) {
+  TScreenDensity Dense(144);
+  TProgram Program(SW_SHOWNORMAL);
+  ASSERT_NE(Program.Window, nullptr);
+  RECT Client;
+  GetClientRect(Program.Window, &Client);
+  EXPECT_EQ(Client.right, 722); // 481 x 1.5, rounded
+  EXPECT_EQ(Client.bottom, 356);
+  HWND Button = FindWindowExA(Program.Window, nullptr, "Button", nullptr);
+  RECT Place;
+  GetWindowRect(Button, &Place);
+  MapWindowPoints(nullptr, Program.Window, reinterpret_cast<POINT *>(&Place), 2);
+  EXPECT_EQ(Place.left, 24);
+  EXPECT_EQ(Place.top, 14);
+  EXPECT_EQ(Place.right - Place.left, 113);
+  EXPECT_EQ(Place.bottom - Place.top, 38);
+  EXPECT_EQ(Program.Close(), 0u);
 }
 
 } // namespace
