@@ -105,6 +105,11 @@ def runs_32bit():
 
 def prepare_namespaces(folder, hosts):
     """Loopback up and the built-in hosts on 127.0.0.1, for this namespace only."""
+    links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True)
+    interfaces = [line.split(":")[1].strip() for line in links.stdout.splitlines()]
+    if interfaces != ["lo"]:
+        # Only a network of our own keeps the program's direct probes on this machine.
+        raise RuntimeError(f"the test's network namespace has interfaces {interfaces}")
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     hosts_file = os.path.join(folder, "hosts")
     with open(hosts_file, "w") as f:
