@@ -54,6 +54,13 @@ TShownBox Inspect(HWND Box) {
   SendMessageA(Box, WM_SETCURSOR, reinterpret_cast<WPARAM>(Box),
                MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
   Shown.Hourglass = GetCursor() == LoadCursor(nullptr, IDC_WAIT) && Screen->Cursor == crHourGlass;
+  // And over the window it has disabled, which is asked with a hit test that finds no client.
+  if (HWND Owner = GetWindow(Box, GW_OWNER)) {
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+    SendMessageA(Owner, WM_SETCURSOR, reinterpret_cast<WPARAM>(Owner),
+                 MAKELPARAM(static_cast<WORD>(HTERROR), WM_MOUSEMOVE));
+    Shown.Hourglass &= GetCursor() == LoadCursor(nullptr, IDC_WAIT);
+  }
   return Shown;
 }
 

@@ -19,7 +19,7 @@ template <class T> void ShowMainForm(T *&Reference) {
 
 struct TShownBox {
   std::string Title, Text;
-  bool Hourglass; // the wait cursor showed over it
+  bool Hourglass; // the wait cursor showed over it and over the window it disabled
   bool HasIcon;
   int Buttons;
   bool Centred; // on its screen
