@@ -234,6 +234,15 @@ class Journal:
             return list(self._entries)
 
 
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that hangs up once it has the status (as a probe does) is no fault.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
+
 class LoopbackProxy:
     """An HTTP forward proxy on 127.0.0.1 that answers every request itself.
 
@@ -283,8 +292,7 @@ class LoopbackProxy:
             def log_message(self, *args):
                 pass
 
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), Handler)
-        self._server.daemon_threads = True
+        self._server = _Server(("127.0.0.1", self.port), Handler)
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
         return self

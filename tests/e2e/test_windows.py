@@ -29,7 +29,7 @@ ROOT = os.path.join(HERE, "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, HERE)
 
-from test_desktop import CAPTION, LINKS, STATUS_LINE, red_pixels, step  # noqa: E402
+from test_desktop import CAPTION, LINKS, STATUS_LINE, centred, red_pixels, step  # noqa: E402
 from virtual_desktop import Journal, LoopbackProxy, Program, VirtualDesktop, wait_until  # noqa: E402
 
 SOURCE = os.path.join(ROOT, "src", "uZelvatorim.cpp")
@@ -281,6 +281,8 @@ class WineTest(unittest.TestCase):
             self.assertTrue(all(text.strip() == "" for _, _, text in labels),
                             f"status line at start: {labels}")
             self.assertEqual([], servers.snapshot(), "requests before any key was pressed")
+            self.assertEqual((481, 237), desk.client_rect(main)[2:], "client area")
+            wait_until("the main window to be centred", lambda: centred(desk, main), 5)
             if title == "Zelvatorim":
                 self.shot("start", prog)
 
