@@ -2,9 +2,10 @@
 """A virtual desktop for driving Zelvatorim without a screen.
 
 Importable pieces: VirtualDesktop (Xvfb + openbox), LoopbackProxy (an HTTP forward proxy on
-127.0.0.1 that answers every request itself and records it in a Journal), and Program (the binary started
-through that proxy on the virtual display, with helpers to find, key, close and photograph its
-windows). Every wait is bounded and raises Timeout; whatever was started is torn down on error.
+127.0.0.1 that answers every request itself and records it in a Journal), and Program (the
+binary started through that proxy on the virtual display, with helpers to find, key, close and
+photograph its windows). Every wait is bounded and raises Timeout; whatever was started is torn
+down on error.
 
 As a script, `python3 tools/virtual_desktop.py --demo BUILD_DIR` is the headless "make run": it
 runs BUILD_DIR/Zelvatorim once on a virtual display and saves three screenshots in BUILD_DIR.

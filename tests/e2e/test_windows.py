@@ -5,9 +5,9 @@ Usage: python3 tests/e2e/test_windows.py PATH/TO/Zelvatorim.exe [unittest option
 
 The program asks WinInet for the system's settings (no proxy here), so its links go straight to
 their hosts. To keep every probe on this machine the test re-runs itself in namespaces of its own
-(unshare: user, mount, network, PID): a network with nothing but loopback, an /etc/hosts that maps
-each built-in host to 127.0.0.1, and HTTP servers on the links' ports there. Wine runs in a fresh
-prefix on a private Xvfb + openbox display.
+(unshare: mount, network, PID, and a user namespace when not run as root): a network with nothing
+but loopback, an /etc/hosts that maps each built-in host to 127.0.0.1, and HTTP servers on the
+links' ports there. Wine runs in a fresh prefix on a private Xvfb + openbox display.
 
 A machine that refuses the namespaces, or a 32-bit program on a kernel that runs no 32-bit
 programs (Wine's 32-bit loader is one), gets a plain message; the test then skips, or fails when
@@ -30,12 +30,14 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, HERE)
 
 from test_desktop import CAPTION, LINKS, STATUS_LINE, centred, red_pixels, step  # noqa: E402
-from virtual_desktop import Journal, LoopbackProxy, Program, VirtualDesktop, wait_until  # noqa: E402
+from virtual_desktop import (Journal, LoopbackProxy, Program, VirtualDesktop,  # noqa: E402
+                             wait_until)
 
 SOURCE = os.path.join(ROOT, "src", "uZelvatorim.cpp")
 INSIDE = "ZELVATORIM_WINE_NAMESPACE"
-UNSHARE = ["unshare", "--user", "--map-root-user", "--mount", "--net", "--pid", "--fork",
-           "--mount-proc"]
+# Root makes the namespaces itself; anyone else gets them inside a user namespace of their own.
+UNSHARE = ["unshare", "--mount", "--net", "--pid", "--fork", "--mount-proc"] + (
+    [] if os.geteuid() == 0 else ["--user", "--map-root-user"])
 GREEN_TEXT = "Todos os links estão liberados!"
 RED_TEXT = "Links bloqueados:"
 BLOCKED = (10, 13)  # entries 11 and 14, by index
@@ -77,7 +79,7 @@ def enter_namespaces(argv):
     """Re-runs this script inside its own namespaces and returns its exit code."""
     probe = subprocess.run(UNSHARE + ["true"], capture_output=True, text=True)
     if probe.returncode != 0:
-        refuse(f"unshare (user, mount, network and PID namespaces) failed: "
+        refuse(f"unshare (mount, network and PID namespaces) failed: "
                f"{probe.stderr.strip() or probe.returncode}")
     env = dict(os.environ, **{INSIDE: "1"})
     return subprocess.run(UNSHARE + [sys.executable, os.path.abspath(__file__)] + argv,
