@@ -2,9 +2,10 @@
 """A virtual desktop for driving Zelvatorim without a screen.
 
 Importable pieces: VirtualDesktop (Xvfb + openbox), LoopbackProxy (an HTTP forward proxy on
-127.0.0.1 that answers every request itself and records it), and Program (the binary started
-through that proxy on the virtual display, with helpers to find, key, close and photograph its
-windows). Every wait is bounded and raises Timeout; whatever was started is torn down on error.
+127.0.0.1 that answers every request itself and records it in a Journal), and Program (the
+binary started through that proxy on the virtual display, with helpers to find, key, close and
+photograph its windows). Every wait is bounded and raises Timeout; whatever was started is torn
+down on error.
 
 As a script, `python3 tools/virtual_desktop.py --demo BUILD_DIR` is the headless "make run": it
 runs BUILD_DIR/Zelvatorim once on a virtual display and saves three screenshots in BUILD_DIR.
@@ -214,17 +215,48 @@ class VirtualDesktop:
         return x + left, y + top, w - left - right, h - top - bottom
 
 
+class Journal:
+    """Requests in arrival order, as (method, url, user_agent), shared by servers that record."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._entries = []
+
+    def add(self, entry):
+        with self._lock:
+            self._entries.append(entry)
+
+    def clear(self):
+        with self._lock:
+            self._entries.clear()
+
+    def snapshot(self):
+        with self._lock:
+            return list(self._entries)
+
+
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that hangs up once it has the status (as a probe does) is no fault.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
+
 class LoopbackProxy:
     """An HTTP forward proxy on 127.0.0.1 that answers every request itself.
 
-    status_for(url) gives the status of each absolute-form GET; requests are recorded in order
-    as (method, url, user_agent). Nothing is ever forwarded, so no probe leaves the machine.
+    status_for(url) gives the status of each GET; requests are recorded in order in journal as
+    (method, url, user_agent). A request in origin form ("/path", as sent to a server rather than
+    to a proxy) is taken as meant for its Host header, so the same class serves as a plain server
+    on a given port. Nothing is ever forwarded, so no probe leaves the machine.
     """
 
-    def __init__(self, status_for=lambda url: 200):
+    def __init__(self, status_for=lambda url: 200, port=0, journal=None):
         self.status_for = status_for
-        self.requests = []
-        self._lock = threading.Lock()
+        self.port = port
+        self.journal = journal or Journal()
         self._server = None
         self._thread = None
 
@@ -233,8 +265,7 @@ class LoopbackProxy:
         return f"http://127.0.0.1:{self._server.server_address[1]}"
 
     def snapshot(self):
-        with self._lock:
-            return list(self.requests)
+        return self.journal.snapshot()
 
     def __enter__(self):
         proxy = self
@@ -243,11 +274,12 @@ class LoopbackProxy:
             protocol_version = "HTTP/1.1"
 
             def _answer(self):
-                with proxy._lock:
-                    proxy.requests.append(
-                        (self.command, self.path, self.headers.get("User-Agent")))
-                absolute = self.path.startswith("http://")
-                status = proxy.status_for(self.path) if absolute and self.command == "GET" else 400
+                url = self.path
+                if url.startswith("/"):
+                    url = f"http://{self.headers.get('Host', '')}{url}"
+                proxy.journal.add((self.command, url, self.headers.get("User-Agent")))
+                absolute = url.startswith("http://")
+                status = proxy.status_for(url) if absolute and self.command == "GET" else 400
                 body = f"{status} from the loopback proxy\n".encode()
                 self.send_response(status)
                 self.send_header("Content-Type", "text/plain")
@@ -261,22 +293,18 @@ class LoopbackProxy:
             def log_message(self, *args):
                 pass
 
-        class Server(http.server.ThreadingHTTPServer):
-            def handle_error(self, request, client_address):
-                # The program hangs up once it has the headers, body unread: no error of ours.
-                if not isinstance(sys.exc_info()[1], ConnectionError):
-                    super().handle_error(request, client_address)
-
-        self._server = Server(("127.0.0.1", 0), Handler)
-        self._server.daemon_threads = True
+        self._server = _Server(("127.0.0.1", self.port), Handler)
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
         return self
 
     def __exit__(self, *exc):
+        if self._server is None:
+            return
         self._server.shutdown()
         self._server.server_close()
         self._thread.join(5)
+        self._server = self._thread = None
 
 
 class Program:

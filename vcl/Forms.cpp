@@ -66,12 +66,12 @@ void TApplication::HandleException(std::exception_ptr E) {
   } catch (const std::exception &X) {
     ShowException(X);
   } catch (...) {
-    native::MessageBox(Title, "An exception of an unknown type was raised.");
+    native::ShowMessageBox(Title, "An exception of an unknown type was raised.");
   }
 }
 
 void TApplication::ShowException(const std::exception &E) {
-  native::MessageBox(Title, E.what());
+  native::ShowMessageBox(Title, E.what());
 }
 
 // Stored under the class name in capitals, as resources are named.
@@ -98,7 +98,7 @@ TApplication *Application = new TApplication;
 TScreen *Screen = new TScreen;
 
 void ShowMessage(const AnsiString &Msg) {
-  native::MessageBox(Application->Title, Msg);
+  native::ShowMessageBox(Application->Title, Msg);
 }
 
 AnsiString TitleFromFileName(std::string_view Path) {

@@ -39,7 +39,7 @@ void Initialize(const AnsiString &Title);
 void Run(TWidget &MainForm);
 void ProcessMessages();
 void SetCursor(TCursor Cursor);
-void MessageBox(const AnsiString &Caption, const AnsiString &Text);
+void ShowMessageBox(const AnsiString &Caption, const AnsiString &Text);
 
 std::string ExecutablePath();
 std::optional<std::string> LoadResource(const std::string &Name);

@@ -389,7 +389,7 @@ void SetCursor(TCursor Cursor) {
     QGuiApplication::setOverrideCursor(Shape);
 }
 
-void MessageBox(const AnsiString &Caption, const AnsiString &Text) {
+void ShowMessageBox(const AnsiString &Caption, const AnsiString &Text) {
   QMessageBox Box(QMessageBox::NoIcon, Q(Caption), Q(Text), QMessageBox::Ok);
   Box.setTextFormat(Qt::PlainText);
   Box.setWindowModality(Qt::ApplicationModal);

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-// 8-bit text in the system's code page (UTF-8 here).
+// 8-bit text in the system's code page: UTF-8 on Linux, the ANSI code page on Windows.
 using AnsiString = std::string;
 
 class Exception : public std::exception {

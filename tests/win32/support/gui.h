@@ -1,0 +1,47 @@
+// For tests of real windows under Wine: the main form, and message boxes answered as a user
+// would answer them.
+#pragma once
+
+#include <vcl.h>
+
+#include "vcl_win32.h"
+
+#include <string>
+#include <vector>
+
+// The program's main window, made once per test process from its stored layout, and shown.
+template <class T> void ShowMainForm(T *&Reference) {
+  if (!Reference) {
+    Application->CreateForm(Reference);
+    Reference->Show();
+  }
+}
+
+struct TShownBox {
+  std::string Title, Text;
+  bool Hourglass; // the wait cursor showed over it and over the window it disabled
+  bool HasIcon;
+  int Buttons;
+  bool Centred; // on its screen
+};
+
+// While it lives, each message box that opens is recorded and closed by the key Key, sent to
+// the control that has the focus, as the keyboard would.
+class TBoxAnswerer {
+public:
+  explicit TBoxAnswerer(WPARAM Key = VK_RETURN);
+  TBoxAnswerer(const TBoxAnswerer &) = delete;
+  TBoxAnswerer &operator=(const TBoxAnswerer &) = delete;
+  ~TBoxAnswerer();
+  std::vector<TShownBox> Boxes;
+
+private:
+  WPARAM FKey;
+  UINT_PTR FTimer;
+  HWND FAnswered = nullptr;
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+  void Poll();
+};
+
+// A key pressed on the focused control, and everything it leads to handled.
+void PressKey(WPARAM Key);
