@@ -1,5 +1,6 @@
 // Whole validation runs in a real window, with the built-in links routed through a loopback
 // proxy that decides each link's answer.
+#include "builtin_links.h"
 #include "gui.h"
 #include "loopback.h"
 #include "uZelvatorim.h"
@@ -19,27 +20,6 @@
 namespace {
 
 using namespace loopback;
-
-const std::vector<std::string> Links = {
-    "http://boleto.telvaro.example:8902",
-    "http://ws.telvaro.example:2020/telvaro/services/Clientes?wsdl",
-    "http://ws.telvaro.example:2020/telvaro/services/Licencas?wsdl",
-    "http://soap.telvaro.example/atualizacao.dll/wsdl/IAtualizacao",
-    "http://soap.telvaro.example/registro.exe/wsdl/IRegistro",
-    "http://versoes.telvaro.example/historico.dll/wsdl/IHistoricoVersoes",
-    "http://nfe.telvaro.example/nfe.dll/wsdl/INotaFiscal",
-    "http://nfe.telvaro.example",
-    "http://backup.telvaro.example:2020/nuvem",
-    "http://historico.telvaro.example:2020/versoes/services/Historico?wsdl",
-    "http://backup.telvaro.example:2020/nuvem/envio/conexao/verificar",
-    "http://www.telvaro.example/suporte",
-    "http://ead.telvaro.example/portal/aluno/entrar.php",
-    "http://chat.telvaro.example",
-    "http://nfe.telvaro.example:32100/integracao/services/Integracao?wsdl",
-    "http://cotacao.telvaro.example:32400/cotacao/wsdl/Cotacao.wsdl",
-    "http://cotacao.telvaro.example:32400/cotacao/services/Cotacao",
-    "http://www.telvaro.example/documentacao",
-};
 
 const std::string Entry11 = Links[10];
 

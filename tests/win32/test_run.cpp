@@ -1,5 +1,6 @@
 // Whole validation runs in a real window, each link answered by the stand-in for the system's
 // Internet calls.
+#include "../builtin_links.h"
 #include "fake_wininet.h"
 #include "gui.h"
 #include "uZelvatorim.h"
@@ -9,27 +10,6 @@
 #include <stdexcept>
 
 namespace {
-
-const std::vector<std::string> Links = {
-    "http://boleto.telvaro.example:8902",
-    "http://ws.telvaro.example:2020/telvaro/services/Clientes?wsdl",
-    "http://ws.telvaro.example:2020/telvaro/services/Licencas?wsdl",
-    "http://soap.telvaro.example/atualizacao.dll/wsdl/IAtualizacao",
-    "http://soap.telvaro.example/registro.exe/wsdl/IRegistro",
-    "http://versoes.telvaro.example/historico.dll/wsdl/IHistoricoVersoes",
-    "http://nfe.telvaro.example/nfe.dll/wsdl/INotaFiscal",
-    "http://nfe.telvaro.example",
-    "http://backup.telvaro.example:2020/nuvem",
-    "http://historico.telvaro.example:2020/versoes/services/Historico?wsdl",
-    "http://backup.telvaro.example:2020/nuvem/envio/conexao/verificar",
-    "http://www.telvaro.example/suporte",
-    "http://ead.telvaro.example/portal/aluno/entrar.php",
-    "http://chat.telvaro.example",
-    "http://nfe.telvaro.example:32100/integracao/services/Integracao?wsdl",
-    "http://cotacao.telvaro.example:32400/cotacao/wsdl/Cotacao.wsdl",
-    "http://cotacao.telvaro.example:32400/cotacao/services/Cotacao",
-    "http://www.telvaro.example/documentacao",
-};
 
 const std::string Blocked =
     "Entre em contato com o Técnico de Informática e solicite a liberação dos links bloqueados!";
