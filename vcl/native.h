@@ -5,6 +5,7 @@
 
 #include "vcl/Forms.h"
 
+#include <exception>
 #include <optional>
 
 namespace vcl::native {
@@ -43,5 +44,18 @@ void ShowMessageBox(const AnsiString &Caption, const AnsiString &Text);
 
 std::string ExecutablePath();
 std::optional<std::string> LoadResource(const std::string &Name);
+
+// Runs a handler for a native event. Whatever it throws stays on this side of the toolkit's (or
+// the system's) frames: the application shows it and the loop goes on.
+template <class F> void Dispatch(F Handler) noexcept {
+  try {
+    Handler();
+  } catch (...) {
+    try {
+      Application->HandleException(std::current_exception());
+    } catch (...) {
+    }
+  }
+}
 
 } // namespace vcl::native

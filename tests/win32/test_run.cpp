@@ -19,16 +19,10 @@ HWND H(TControl *Control) {
   return vcl::win32::HandleOf(*Control);
 }
 
-std::string WindowText(HWND Window) {
-  std::string Text(static_cast<size_t>(GetWindowTextLengthA(Window)) + 1, '\0');
-  Text.resize(static_cast<size_t>(GetWindowTextA(Window, Text.data(), int(Text.size()))));
-  return Text;
-}
-
 // The lines as the text box itself holds them.
 std::vector<std::string> ShownLines() {
   std::vector<std::string> Lines;
-  const std::string Text = WindowText(H(Form1->memolista));
+  const std::string Text = TextOf(H(Form1->memolista));
   for (size_t Start = 0; Start < Text.size();) {
     size_t End = Text.find("\r\n", Start);
     if (End == std::string::npos)
@@ -56,7 +50,7 @@ protected:
   static void ExpectStatus(const std::string &Caption, TColor Color, COLORREF Painted) {
     EXPECT_EQ(Form1->lblmsg->Caption, Caption);
     EXPECT_EQ(Form1->lblmsg->Font->Color, Color);
-    EXPECT_EQ(WindowText(H(Form1->lblmsg)), Caption);
+    EXPECT_EQ(TextOf(H(Form1->lblmsg)), Caption);
     HDC DC = CreateCompatibleDC(nullptr);
     SendMessageA(H(Form1), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(DC),
                  reinterpret_cast<LPARAM>(H(Form1->lblmsg)));
@@ -134,7 +128,7 @@ TEST_F(Run, StartsFromAnEmptyTextBoxAndTheRunningStatus) {
   bool Repainted = false;
   fake_wininet::Answer = [&](const std::string &Url) {
     if (Url == Links.front()) {
-      StatusDuringProbes = WindowText(H(Form1->lblmsg));
+      StatusDuringProbes = TextOf(H(Form1->lblmsg));
       Repainted = !GetUpdateRect(H(Form1->lblmsg), nullptr, FALSE) &&
                   !GetUpdateRect(H(Form1->memolista), nullptr, FALSE);
     }

@@ -13,18 +13,6 @@ HWND H(TControl *Control) {
   return vcl::win32::HandleOf(*Control);
 }
 
-std::string ClassOf(HWND Window) {
-  char Class[32] = "";
-  GetClassNameA(Window, Class, sizeof Class);
-  return Class;
-}
-
-std::string TextOf(HWND Window) {
-  char Text[256] = "";
-  GetWindowTextA(Window, Text, sizeof Text);
-  return Text;
-}
-
 LOGFONTA FontOf(HWND Window) {
   LOGFONTA Font{};
   GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Window, WM_GETFONT, 0, 0)), sizeof Font, &Font);

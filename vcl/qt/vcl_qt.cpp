@@ -42,18 +42,6 @@ QString Q(const AnsiString &S) {
   return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size()));
 }
 
-// Whatever a handler throws stays on this side: the loop shows it and goes on.
-template <class F> void Dispatch(F Handler) noexcept {
-  try {
-    Handler();
-  } catch (...) {
-    try {
-      Application->HandleException(std::current_exception());
-    } catch (...) {
-    }
-  }
-}
-
 // The frame an X11 window manager has put around a window, as it announces it; none elsewhere
 // or before it has. Qt's own idea of the frame can stay stale when the frame comes late.
 std::optional<QMargins> WindowManagerFrame(const QWidget &Window) {

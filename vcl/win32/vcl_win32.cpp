@@ -98,19 +98,6 @@ TFontHandle MakeFont(const TFont &Font) {
       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Name.c_str()));
 }
 
-// Whatever a handler throws stays on this side of the system's frames: the layer shows it and
-// the loop goes on.
-template <class F> void Dispatch(F Handler) noexcept {
-  try {
-    Handler();
-  } catch (...) {
-    try {
-      Application->HandleException(std::current_exception());
-    } catch (...) {
-    }
-  }
-}
-
 // While the cursor is not crDefault, it shows over the client area of every window of ours, and
 // over windows that a modal box has disabled.
 bool ApplyScreenCursor(LPARAM Params) {

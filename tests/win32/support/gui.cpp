@@ -9,19 +9,11 @@ namespace {
 TBoxAnswerer *Current = nullptr;
 
 BOOL CALLBACK FindBox(HWND Window, LPARAM Found) {
-  char Class[16] = "";
-  GetClassNameA(Window, Class, sizeof Class);
-  if (std::string(Class) == "#32770" && IsWindowVisible(Window)) {
+  if (ClassOf(Window) == "#32770" && IsWindowVisible(Window)) {
     *reinterpret_cast<HWND *>(Found) = Window;
     return FALSE;
   }
   return TRUE;
-}
-
-std::string TextOf(HWND Window) {
-  char Text[1024] = "";
-  GetWindowTextA(Window, Text, sizeof Text);
-  return Text;
 }
 
 TShownBox Inspect(HWND Box) {
@@ -29,14 +21,13 @@ TShownBox Inspect(HWND Box) {
   for (HWND Child = GetWindow(Box, GW_CHILD); Child; Child = GetWindow(Child, GW_HWNDNEXT)) {
     if (!IsWindowVisible(Child))
       continue;
-    char Class[16] = "";
-    GetClassNameA(Child, Class, sizeof Class);
+    const std::string Class = ClassOf(Child);
     const LONG_PTR Style = GetWindowLongPtrA(Child, GWL_STYLE);
-    if (lstrcmpiA(Class, "Button") == 0)
+    if (lstrcmpiA(Class.c_str(), "Button") == 0)
       ++Shown.Buttons;
-    else if (lstrcmpiA(Class, "Static") == 0 && (Style & SS_TYPEMASK) == SS_ICON)
+    else if (lstrcmpiA(Class.c_str(), "Static") == 0 && (Style & SS_TYPEMASK) == SS_ICON)
       Shown.HasIcon |= SendMessageA(Child, STM_GETICON, 0, 0) != 0;
-    else if (lstrcmpiA(Class, "Static") == 0 && TextOf(Child).size() > Shown.Text.size())
+    else if (lstrcmpiA(Class.c_str(), "Static") == 0 && TextOf(Child).size() > Shown.Text.size())
       Shown.Text = TextOf(Child);
   }
 
@@ -65,6 +56,18 @@ TShownBox Inspect(HWND Box) {
 }
 
 } // namespace
+
+std::string ClassOf(HWND Window) {
+  char Class[64] = "";
+  GetClassNameA(Window, Class, sizeof Class);
+  return Class;
+}
+
+std::string TextOf(HWND Window) {
+  std::string Text(static_cast<size_t>(GetWindowTextLengthA(Window)) + 1, '\0');
+  Text.resize(static_cast<size_t>(GetWindowTextA(Window, Text.data(), int(Text.size()))));
+  return Text;
+}
 
 TBoxAnswerer::TBoxAnswerer(WPARAM Key) : FKey(Key) {
   Current = this;

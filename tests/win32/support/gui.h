@@ -43,5 +43,9 @@ private:
   void Poll();
 };
 
+// A window's class name and its whole text, as the system reports them.
+std::string ClassOf(HWND Window);
+std::string TextOf(HWND Window);
+
 // A key pressed on the focused control, and everything it leads to handled.
 void PressKey(WPARAM Key);
