@@ -8,6 +8,12 @@ void native::TWidgetDeleter::operator()(TWidget *Widget) const {
   native::Destroy(Widget);
 }
 
+void native::PlaceWidget(TWidget &Widget, int Left, int Top, int Width, int Height) {
+  const auto Place = [](int Value) { return std::clamp(Value, -32768, 32767); };
+  const auto Size = [](int Value) { return std::clamp(Value, 0, 32767); };
+  native::SetBounds(Widget, Place(Left), Place(Top), Size(Width), Size(Height));
+}
+
 TControl::TControl(TComponent *AOwner)
     : TComponent(AOwner), Left([this](const int &) { BoundsChanged(); }),
       Top([this](const int &) { BoundsChanged(); }),
@@ -58,7 +64,7 @@ void TControl::UpdateNative() {
 
 void TControl::BoundsChanged() {
   if (FNative)
-    native::SetBounds(*FNative, Left, Top, Width, Height);
+    native::PlaceWidget(*FNative, Left, Top, Width, Height);
 }
 
 void TControl::CaptionChanged() {

@@ -17,7 +17,7 @@ void TForm::UpdateNative() {
 // A form's size is that of its client area; Left and Top only count where Position says so.
 void TForm::BoundsChanged() {
   if (Native())
-    native::SetBounds(*Native(), Left, Top, ClientWidth, ClientHeight);
+    native::PlaceWidget(*Native(), Left, Top, ClientWidth, ClientHeight);
 }
 
 void TForm::FrameChanged() {

@@ -58,4 +58,9 @@ template <class F> void Dispatch(F Handler) noexcept {
   }
 }
 
+// The layer's way to SetBounds. A stored layout may hold any int, but no window system places or
+// sizes a window past 16 bits, and the backends add places to sizes: so places are kept to
+// -32768..32767 and sizes to 0..32767 here, once for every backend.
+void PlaceWidget(TWidget &Widget, int Left, int Top, int Width, int Height);
+
 } // namespace vcl::native
