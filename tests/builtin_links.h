@@ -1,5 +1,5 @@
 // The 18 built-in links as the program must probe and list them, in table order: the tests' own
-// copy, so that a changed link in the program fails them.
+// copy, so that a changed link in the program fails them. The desktop tests read it too.
 #pragma once
 
 #include <string>

@@ -10,38 +10,34 @@ xprop, xwininfo and ImageMagick's import.
 """
 
 import os
+import re
 import shutil
 import sys
 import tempfile
 import time
 import unittest
+from urllib.parse import urlsplit
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 
 from virtual_desktop import LoopbackProxy, Program, Timeout, VirtualDesktop, wait_until  # noqa: E402
 
 CAPTION = "Telvaro Zelvatorim de Links - v.23.10vo0(VE)"
-# As the proxy sees them: a bare host gets its "/".
-LINKS = [
-    "http://boleto.telvaro.example:8902/",
-    "http://ws.telvaro.example:2020/telvaro/services/Clientes?wsdl",
-    "http://ws.telvaro.example:2020/telvaro/services/Licencas?wsdl",
-    "http://soap.telvaro.example/atualizacao.dll/wsdl/IAtualizacao",
-    "http://soap.telvaro.example/registro.exe/wsdl/IRegistro",
-    "http://versoes.telvaro.example/historico.dll/wsdl/IHistoricoVersoes",
-    "http://nfe.telvaro.example/nfe.dll/wsdl/INotaFiscal",
-    "http://nfe.telvaro.example/",
-    "http://backup.telvaro.example:2020/nuvem",
-    "http://historico.telvaro.example:2020/versoes/services/Historico?wsdl",
-    "http://backup.telvaro.example:2020/nuvem/envio/conexao/verificar",
-    "http://www.telvaro.example/suporte",
-    "http://ead.telvaro.example/portal/aluno/entrar.php",
-    "http://chat.telvaro.example/",
-    "http://nfe.telvaro.example:32100/integracao/services/Integracao?wsdl",
-    "http://cotacao.telvaro.example:32400/cotacao/wsdl/Cotacao.wsdl",
-    "http://cotacao.telvaro.example:32400/cotacao/services/Cotacao",
-    "http://www.telvaro.example/documentacao",
-]
+
+
+def as_requested(url):
+    """The URL as a server sees it: a bare host gets its "/"."""
+    return url if urlsplit(url).path else url + "/"
+
+
+def expected_links():
+    """The tests' own copy of the 18 links, in table order, shared with the C++ tests."""
+    with open(os.path.join(HERE, "..", "builtin_links.h"), encoding="utf-8") as f:
+        return [as_requested(url) for url in re.findall(r'"(http://[^"]+)"', f.read())]
+
+
+LINKS = expected_links()
 BLOCKED = LINKS[10]
 # The status line, in form coordinates: right of the button, above the list.
 STATUS_LINE = (98, 12, 200, 24)

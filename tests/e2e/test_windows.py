@@ -29,7 +29,8 @@ ROOT = os.path.join(HERE, "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, HERE)
 
-from test_desktop import CAPTION, LINKS, STATUS_LINE, centred, red_pixels, step  # noqa: E402
+from test_desktop import (CAPTION, LINKS, STATUS_LINE, as_requested, centred,  # noqa: E402
+                          red_pixels, step)
 from virtual_desktop import (Journal, LoopbackProxy, Program, VirtualDesktop,  # noqa: E402
                              wait_until)
 
@@ -55,11 +56,6 @@ def built_in_links():
     """The program's own link table, as written in its source."""
     with open(SOURCE, encoding="utf-8") as f:
         return re.findall(r'"(http://[^"]+)"', f.read())
-
-
-def as_requested(url):
-    """The URL as a server sees it: a bare host gets its "/"."""
-    return url if urlsplit(url).path else url + "/"
 
 
 # --- the namespaces ---------------------------------------------------------------------------

@@ -4,26 +4,12 @@
 
 #include <vcl.h>
 
+#include "../../main_form.h"
+
 #include "vcl_win32.h"
 
 #include <string>
 #include <vector>
-
-// The program's main window, made once per test process from its stored layout, and shown.
-template <class T> void ShowMainForm(T *&Reference) {
-  if (!Reference) {
-    Application->CreateForm(Reference);
-    Reference->Show();
-  }
-}
-
-struct TShownBox {
-  std::string Title, Text;
-  bool Hourglass; // the wait cursor showed over it and over the window it disabled
-  bool HasIcon;
-  int Buttons;
-  bool Centred; // on its screen
-};
 
 // While it lives, each message box that opens is recorded and closed by the key Key, sent to
 // the control that has the focus, as the keyboard would.
