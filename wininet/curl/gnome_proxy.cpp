@@ -77,14 +77,22 @@ struct Server {
   std::optional<Proxy> proxy;
 };
 
-Server ServerOf(const std::optional<Schema> &schema, std::string_view scheme,
-                std::optional<Credentials> credentials = std::nullopt) {
+// Each GSettings read costs microseconds, a good part of a probe on a fast network, so only what
+// the answer depends on is read: the port and the login only where there is a host.
+Server ServerOf(const std::optional<Schema> &schema, std::string_view scheme, bool login = false) {
   Server server;
   const std::string host = schema ? schema->String("host") : "";
   server.configured = host.find_first_not_of(" \t") != std::string::npos;
-  if (server.configured) {
-    server.proxy = MakeProxy(scheme, host, schema->Int("port"), std::move(credentials));
+  if (!server.configured) {
+    return server;
   }
+  std::optional<Credentials> credentials;
+  if (login && schema->Bool("use-authentication")) {
+    if (std::string user = schema->String("authentication-user"); !user.empty()) {
+      credentials = Credentials{std::move(user), schema->String("authentication-password")};
+    }
+  }
+  server.proxy = MakeProxy(scheme, host, schema->Int("port"), std::move(credentials));
   return server;
 }
 
@@ -119,19 +127,13 @@ public:
     if (proxy_.String("mode") != "manual") {
       return {}; // 'none', and 'auto' too: no script, no WPAD
     }
-    std::optional<Credentials> credentials;
-    if (http_ && http_->Bool("use-authentication") &&
-        !http_->String("authentication-user").empty()) {
-      credentials = Credentials{http_->String("authentication-user"),
-                                http_->String("authentication-password")};
-    }
-    const Server http = ServerOf(http_, "http", std::move(credentials));
+    const Server http = ServerOf(http_, "http", true);
     const Server https = ServerOf(https_, "http");
-    const Server socks = ServerOf(socks_, "socks5h");
     // As GLib's resolver: https falls back to the http proxy, both to the SOCKS one.
+    const auto socks = [this] { return ServerOf(socks_, "socks5h").proxy; };
     Settings settings;
-    settings.http = http.configured ? http.proxy : socks.proxy;
-    settings.https = https.configured ? https.proxy : http.configured ? http.proxy : socks.proxy;
+    settings.http = http.configured ? http.proxy : socks();
+    settings.https = https.configured ? https.proxy : http.configured ? http.proxy : socks();
     settings.bypass = Bypass(proxy_.Strings("ignore-hosts"));
     return settings;
   }

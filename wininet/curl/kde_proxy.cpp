@@ -176,7 +176,8 @@ std::optional<std::string> ReadKioslaverc(const Lookup &lookup) {
       static_cast<std::size_t>(status.st_size) > kMaxFileBytes) {
     return std::nullopt;
   }
-  std::string text(kMaxFileBytes + 1, '\0');
+  // One byte more than the file holds, to see it grow while read.
+  std::string text(static_cast<std::size_t>(status.st_size) + 1, '\0');
   std::size_t size = 0;
   for (ssize_t got = 0; size < text.size(); size += static_cast<std::size_t>(got)) {
     got = ::read(file.get(), text.data() + size, text.size() - size);
@@ -187,7 +188,7 @@ std::optional<std::string> ReadKioslaverc(const Lookup &lookup) {
       break;
     }
   }
-  if (size > kMaxFileBytes) {
+  if (size == text.size()) {
     return std::nullopt; // it grew while read
   }
   text.resize(size);
