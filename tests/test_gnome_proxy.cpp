@@ -16,19 +16,22 @@ namespace {
 namespace fs = std::filesystem;
 using namespace wininet::preconfig;
 
+// Removed at exit, which the death tests' processes reach through std::exit.
+struct RuntimeFolder {
+  fs::path path;
+  ~RuntimeFolder() { fs::remove_all(path); }
+};
+
 // Set before GIO picks its backend; the runtime folder is where dconf would keep its flag.
 class MemorySettings : public testing::Environment {
 public:
   void SetUp() override {
+    static RuntimeFolder runtime;
     std::string pattern = (fs::temp_directory_path() / "zelva-gnome-XXXXXX").string();
-    runtime_ = ::mkdtemp(pattern.data());
+    runtime.path = ::mkdtemp(pattern.data());
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
-    ::setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(runtime_); }
-
-private:
-  fs::path runtime_;
 };
 [[maybe_unused]] const auto *const memory = testing::AddGlobalTestEnvironment(new MemorySettings);
 
