@@ -9,6 +9,11 @@ PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-d
            x11-utils imagemagick
 # The sanitizer and memcheck suites, the firewall of the dropped-connection test, and the fuzzer.
 PACKAGES += valgrind iptables iproute2 clang libclang-rt-14-dev
+# The desktop's proxy settings: GNOME's through GIO from dconf (their schema is in
+# gsettings-desktop-schemas); a private session bus, the gsettings tool and dbus-launch for the
+# test that the program starts no bus and writes nothing.
+PACKAGES += libglib2.0-dev gsettings-desktop-schemas dconf-gsettings-backend dconf-service \
+            libglib2.0-bin dbus dbus-x11
 # The Windows program: cross-built with mingw-w64 and tested under Wine, which runs it 32-bit
 # (wine32, from the i386 architecture) or, for the 64-bit build, with wine64.
 WINDOWS_PACKAGES = g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix \

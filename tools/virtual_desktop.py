@@ -308,14 +308,19 @@ class LoopbackProxy:
 
 
 class Program:
-    """The binary on the virtual desktop, its links probed through the loopback proxy only."""
+    """The binary on the virtual desktop, its links probed through the loopback proxy only.
+
+    With proxy_url None no proxy variable is set: the desktop's own settings, which the caller
+    makes in extra_env's session, name the proxy.
+    """
 
     def __init__(self, desktop, binary, proxy_url, cwd=None, extra_env=None):
         env = dict(desktop.env, **(extra_env or {}))
-        for name in ("no_proxy", "NO_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                     "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM"):
+        for name in ("http_proxy", "no_proxy", "NO_PROXY", "https_proxy", "HTTPS_PROXY",
+                     "all_proxy", "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM"):
             env.pop(name, None)
-        env["http_proxy"] = proxy_url
+        if proxy_url is not None:
+            env["http_proxy"] = proxy_url
         self.desktop = desktop
         self.proc = subprocess.Popen([str(binary)], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

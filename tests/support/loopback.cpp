@@ -29,6 +29,11 @@ std::string LoopbackUrl(int port, std::string_view path) {
   return "http://127.0.0.1:" + std::to_string(port) + std::string(path);
 }
 
+SeenRequest SeenOf(const httplib::Request &req) {
+  return {req.method, req.target, req.get_header_value("User-Agent"),
+          req.get_header_value("Authorization"), req.get_header_value("Proxy-Authorization")};
+}
+
 void Respond(const Reply &reply, httplib::Response &res) {
   res.status = reply.status;
   for (const auto &[name, value] : reply.headers) {
@@ -108,7 +113,7 @@ public:
     server_.Get(".*", [this](const httplib::Request &req, httplib::Response &res) {
       {
         std::lock_guard lock(mutex_);
-        seen_.push_back({req.method, req.target, req.get_header_value("User-Agent")});
+        seen_.push_back(SeenOf(req));
       }
       answer_(req, res);
     });
@@ -174,9 +179,14 @@ std::vector<SeenRequest> HttpServer::Requests() const {
 }
 
 Proxy::Proxy(std::function<Reply(const std::string &url)> verdict)
+    : Proxy(std::function<Reply(const SeenRequest &)>(
+          [verdict = std::move(verdict)](const SeenRequest &request) {
+            return verdict(request.target);
+          })) {}
+Proxy::Proxy(std::function<Reply(const SeenRequest &request)> verdict)
     : listener_(std::make_unique<HttpListener>(
           [verdict = std::move(verdict)](const httplib::Request &req, httplib::Response &res) {
-            Respond(verdict(req.target), res);
+            Respond(verdict(SeenOf(req)), res);
           })) {}
 Proxy::~Proxy() = default;
 Proxy::Proxy(Proxy &&) noexcept = default;

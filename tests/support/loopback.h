@@ -20,6 +20,8 @@ struct SeenRequest {
   std::string method;
   std::string target;
   std::string userAgent;
+  std::string authorization;      // to an origin
+  std::string proxyAuthorization; // to a proxy
 };
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -65,6 +67,8 @@ private:
 class Proxy {
 public:
   explicit Proxy(std::function<Reply(const std::string &url)> verdict);
+  // A verdict that also looks at the request's headers.
+  explicit Proxy(std::function<Reply(const SeenRequest &request)> verdict);
   ~Proxy();
   Proxy(Proxy &&) noexcept;
   Proxy &operator=(Proxy &&) noexcept;

@@ -2,6 +2,7 @@
 #include "vcl_qt.h"
 
 #include "native.h"
+#include "session_bus.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -338,6 +339,7 @@ void Initialize(const AnsiString &Title) {
   static int Argc = 1;
   static std::string Argv0 = Title.empty() ? "Zelvatorim" : Title;
   static char *Argv[] = {Argv0.data(), nullptr};
+  KeepToTheSessionBusThatRuns();
   new QApplication(Argc, Argv);
   QCoreApplication::setApplicationName(Q(Title));
   QApplication::setStyle(QStyleFactory::create("Windows"));

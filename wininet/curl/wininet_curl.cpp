@@ -1,7 +1,10 @@
 // The Internet layer over libcurl. Redirects are followed here rather than by curl, so that every
-// transfer can stop at the end of its answer's headers: no body is ever read.
+// transfer can stop at the end of its answer's headers (no body is ever read) and every hop goes
+// the way the session's proxy settings say for its own scheme and host.
 #include <wininet.h>
 #include <wininet_handles.h>
+
+#include "preconfig.h"
 
 #include <curl/curl.h>
 
@@ -18,6 +21,7 @@
 
 namespace {
 
+namespace preconfig = wininet::preconfig;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -72,6 +76,7 @@ BOOL Fail(DWORD error) {
 
 struct Session {
   std::string agent;
+  std::shared_ptr<const preconfig::Settings> proxies; // read once, when the session opens
 };
 struct Request {
   long status;
@@ -134,9 +139,17 @@ bool CurlReady() {
   return result == CURLE_OK;
 }
 
+// An http or https URL, and the parts of it that choose its proxy.
+struct Target {
+  std::string url;
+  std::string scheme;
+  std::string host;
+  int port = 0; // the scheme's default where the URL names none
+};
+
 // Resolves `ref` (against `base` when there is one) to an http or https URL, refusing others with
 // the codes curl itself gives when it follows.
-CURLcode HttpUrl(const std::string *base, const char *ref, std::string &url) {
+CURLcode HttpUrl(const std::string *base, const char *ref, Target &target) {
   const UrlHandle parsed(curl_url());
   if (!parsed) {
     return CURLE_OUT_OF_MEMORY;
@@ -150,19 +163,26 @@ CURLcode HttpUrl(const std::string *base, const char *ref, std::string &url) {
   if (set == CURLUE_UNSUPPORTED_SCHEME || set == CURLUE_BAD_SCHEME) {
     return CURLE_UNSUPPORTED_PROTOCOL;
   }
-  char *scheme = nullptr;
-  char *full = nullptr;
-  if (set != CURLUE_OK || curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+  const auto part = [&](CURLUPart which, unsigned partFlags, std::string &text) {
+    char *value = nullptr;
+    if (curl_url_get(parsed.get(), which, &value, partFlags) != CURLUE_OK) {
+      return false;
+    }
+    text = CurlText(value).get();
+    return true;
+  };
+  std::string port;
+  if (set != CURLUE_OK || !part(CURLUPART_SCHEME, 0, target.scheme)) {
     return CURLE_URL_MALFORMAT;
   }
-  const CurlText ownedScheme(scheme);
-  if (std::strcmp(scheme, "http") != 0 && std::strcmp(scheme, "https") != 0) {
+  if (target.scheme != "http" && target.scheme != "https") {
     return CURLE_UNSUPPORTED_PROTOCOL;
   }
-  if (curl_url_get(parsed.get(), CURLUPART_URL, &full, 0) != CURLUE_OK) {
+  if (!part(CURLUPART_URL, 0, target.url) || !part(CURLUPART_HOST, 0, target.host) ||
+      !part(CURLUPART_PORT, CURLU_DEFAULT_PORT, port)) {
     return CURLE_URL_MALFORMAT;
   }
-  url = CurlText(full).get();
+  target.port = std::stoi(port); // curl's parser has checked it is one
   return CURLE_OK;
 }
 
@@ -191,11 +211,39 @@ std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *user
     return length; // an interim answer; the real one follows
   }
   watch.finalStatus = status;
-  return 0; // aborts the transfer before its body
+  // A proxy's demand for credentials is left to curl: it answers where it has something to offer
+  // (the next answer's headers come here in turn) and otherwise ends on the body, unread.
+  return status == 407 ? length : 0; // 0 aborts the transfer before its body
 }
 
 std::size_t RefuseBody(char *, std::size_t, std::size_t, void *) {
   return 0;
+}
+
+// What a request offers a proxy that asks who it is; never a prompt, and never to an origin.
+enum class Login {
+  Configured, // the credentials set with the proxy, in Basic, Digest or NTLM; else the ticket
+  Ticket,     // Negotiate with the user's Kerberos ticket (libcurl's GSS-API)
+};
+
+// Sets the way out on every transfer, a direct one included, so that libcurl's own reading of
+// the environment can never disagree with the session's settings.
+void UseProxy(CURL *e, const preconfig::Proxy *proxy, Login login) {
+  curl_easy_setopt(e, CURLOPT_PROXY, proxy != nullptr ? proxy->Url().c_str() : "");
+  curl_easy_setopt(e, CURLOPT_NOPROXY, "");
+  if (proxy == nullptr) {
+    return;
+  }
+  if (proxy->credentials && login == Login::Configured) {
+    curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, proxy->credentials->user.c_str());
+    curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, proxy->credentials->password.c_str());
+    // Negotiate is left out: libcurl would pick it over the others whenever it is offered, and
+    // it cannot use a password, only a ticket.
+    curl_easy_setopt(e, CURLOPT_PROXYAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM);
+  } else if (proxy->SpeaksHttp()) {
+    curl_easy_setopt(e, CURLOPT_PROXYUSERPWD, ":"); // no name of our own: the ticket's
+    curl_easy_setopt(e, CURLOPT_PROXYAUTH, CURLAUTH_NEGOTIATE);
+  }
 }
 
 struct Answer {
@@ -203,10 +251,12 @@ struct Answer {
   CURLcode code;
   long status = 0; // 0: no answer
   std::string location;
+  bool negotiable = false; // the proxy refused us and offered Negotiate
 };
 
 // One GET on a fresh connection, within what is left until the deadline.
-Answer Fetch(const std::string &url, const std::string &agent, Clock::time_point deadline) {
+Answer Fetch(const Target &target, const std::string &agent, const preconfig::Proxy *proxy,
+             Login login, Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
   if (left <= milliseconds::zero()) {
     return Answer(CURLE_OPERATION_TIMEDOUT);
@@ -217,9 +267,10 @@ Answer Fetch(const std::string &url, const std::string &agent, Clock::time_point
   }
   CURL *e = easy.get();
   HeaderWatch watch{e};
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(e, CURLOPT_URL, target.url.c_str());
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str());
+  UseProxy(e, proxy, login);
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
@@ -243,6 +294,12 @@ Answer Fetch(const std::string &url, const std::string &agent, Clock::time_point
     // beyond all bounds.
     answer.code = CURLE_WEIRD_SERVER_REPLY;
   }
+  long connectStatus = 0; // the proxy's answer to CONNECT, on the way to an https origin
+  curl_easy_getinfo(e, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+  long offered = 0;
+  curl_easy_getinfo(e, CURLINFO_PROXYAUTH_AVAIL, &offered);
+  answer.negotiable =
+      (watch.finalStatus == 407 || connectStatus == 407) && (offered & CURLAUTH_NEGOTIATE) != 0;
   if (watch.finalStatus == 0) {
     return answer;
   }
@@ -258,10 +315,21 @@ bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-HINTERNET Open(std::string url, const std::string &agent) {
+// One hop, through the proxy the settings give for its scheme and host.
+Answer Hop(const Target &target, const Session &session, Clock::time_point deadline) {
+  const preconfig::Proxy *proxy = session.proxies->For(target.scheme, target.host, target.port);
+  Answer answer = Fetch(target, session.agent, proxy, Login::Configured, deadline);
+  // Credentials the proxy took in none of its other schemes: the user's ticket may still do.
+  if (answer.negotiable && proxy != nullptr && proxy->credentials) {
+    answer = Fetch(target, session.agent, proxy, Login::Ticket, deadline);
+  }
+  return answer;
+}
+
+HINTERNET Open(Target target, const Session &session) {
   const auto deadline = Clock::now() + kOpenTimeout;
   for (int redirects = 0;; ++redirects) {
-    const Answer answer = Fetch(url, agent, deadline);
+    const Answer answer = Hop(target, session, deadline);
     if (answer.status == 0) {
       return FailOpen(ToWin32Error(answer.code));
     }
@@ -271,11 +339,11 @@ HINTERNET Open(std::string url, const std::string &agent) {
     if (redirects == kMaxRedirects) {
       return FailOpen(ToWin32Error(CURLE_TOO_MANY_REDIRECTS));
     }
-    std::string next;
-    if (const CURLcode refused = HttpUrl(&url, answer.location.c_str(), next)) {
+    Target next;
+    if (const CURLcode refused = HttpUrl(&target.url, answer.location.c_str(), next)) {
       return FailOpen(ToWin32Error(refused));
     }
-    url = std::move(next);
+    target = std::move(next);
   }
 }
 
@@ -290,14 +358,15 @@ int wininet::OpenHandleCount() {
 }
 
 HINTERNET WINAPI InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD) {
-  // Only the environment's settings are supported; nothing may silently bypass them.
+  // Only the system's settings are supported; nothing may silently bypass them.
   if (dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY) {
     return FailOpen(ERROR_INVALID_PARAMETER);
   }
   if (!CurlReady()) {
     return FailOpen(ERROR_INTERNET_INTERNAL_ERROR);
   }
-  return Handles().Add(Session{lpszAgent != nullptr ? lpszAgent : ""});
+  return Handles().Add(Session{lpszAgent != nullptr ? lpszAgent : "",
+                               std::make_shared<const preconfig::Settings>(preconfig::Read())});
 }
 
 HINTERNET WINAPI InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeaders, DWORD,
@@ -317,11 +386,11 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lp
   if (lpszHeaders != nullptr && *lpszHeaders != '\0') {
     return FailOpen(ERROR_INVALID_PARAMETER);
   }
-  std::string url;
-  if (const CURLcode refused = HttpUrl(nullptr, lpszUrl, url)) {
+  Target target;
+  if (const CURLcode refused = HttpUrl(nullptr, lpszUrl, target)) {
     return FailOpen(ToWin32Error(refused));
   }
-  return Open(std::move(url), session->agent);
+  return Open(std::move(target), *session);
 }
 
 BOOL WINAPI HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
