@@ -307,15 +307,46 @@ class LoopbackProxy:
         self._server = self._thread = None
 
 
+class LinkServers:
+    """Loopback servers on the links' ports, one journal for all, answering as status_for says."""
+
+    def __init__(self, ports):
+        self.journal = Journal()
+        self.servers = [LoopbackProxy(port=port, journal=self.journal) for port in sorted(ports)]
+
+    def reset(self, status_for):
+        for server in self.servers:
+            server.status_for = status_for
+        self.journal.clear()
+
+    def snapshot(self):
+        return self.journal.snapshot()
+
+    def __enter__(self):
+        try:
+            for server in self.servers:
+                server.__enter__()
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        for server in self.servers:
+            server.__exit__()
+
+
 class Program:
-    """The binary on the virtual desktop, its links probed through the loopback proxy only."""
+    """The binary on the virtual desktop, its links probed through the given proxy only; with
+    proxy_url None no proxy variable is set, and the desktop's own settings decide."""
 
     def __init__(self, desktop, binary, proxy_url, cwd=None, extra_env=None):
         env = dict(desktop.env, **(extra_env or {}))
-        for name in ("no_proxy", "NO_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                     "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM"):
+        for name in ("http_proxy", "no_proxy", "NO_PROXY", "https_proxy", "HTTPS_PROXY",
+                     "all_proxy", "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM"):
             env.pop(name, None)
-        env["http_proxy"] = proxy_url
+        if proxy_url is not None:
+            env["http_proxy"] = proxy_url
         self.desktop = desktop
         self.proc = subprocess.Popen([str(binary)], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
