@@ -11,6 +11,7 @@ the test's: nothing can reach the machine's network or its resolver.
 import os
 import re
 import shutil
+import signal
 import socket
 import socketserver
 import struct
@@ -438,9 +439,25 @@ class DesktopSession:
         return self
 
     def stop(self):
-        # dconf-service leaves when its bus goes; the PID namespace ends whatever does not.
+        # The bus started the dconf service and reaps it: end it first, so that it is not left
+        # to whoever adopts it once the bus is gone.
+        if self._bus is not None and self._bus.poll() is None:
+            dconf = self._service_pid("ca.desrt.dconf")
+            if dconf:
+                os.kill(dconf, signal.SIGTERM)
+                wait_until("the dconf service to end",
+                           lambda: not os.path.exists(f"/proc/{dconf}"), START_TIMEOUT)
         stop(self._bus)
         self._bus = None
+
+    def _service_pid(self, name):
+        done = subprocess.run(
+            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+             "/org/freedesktop/DBus", "--method",
+             "org.freedesktop.DBus.GetConnectionUnixProcessID", name],
+            env=self.env, capture_output=True, text=True, timeout=START_TIMEOUT)
+        found = re.search(r"uint32 (\d+)", done.stdout)
+        return int(found.group(1)) if done.returncode == 0 and found else None
 
     def gsettings(self, *args):
         done = subprocess.run(["gsettings", *args], env=dict(self.env, GSETTINGS_BACKEND="dconf"),
