@@ -39,6 +39,9 @@ from virtual_desktop import (LinkServers, LoopbackProxy, Program, VirtualDesktop
 PROXY_HOST = "proxy.zelvatorim.test"
 DENIED_HOSTS = ("versoes.telvaro.example", "chat.telvaro.example")
 USER = "ana"
+# As Squid logs the user: the fake NTLM helper wraps the name in bits of the domain and host.
+NTLM_USER = f".*{USER}.*"
+KERBEROS_USER = re.escape(f"{USER}@{office.Kdc.REALM}")
 PASSWORD = "p@ss:w%rd"  # every character a proxy URL must percent-encode
 IN_URL = f"{USER}:{quote(PASSWORD, safe='')}"
 PAC_PATH = "/proxy.pac"
@@ -127,22 +130,28 @@ class OfficeTest(unittest.TestCase):
         WORLD["session"].gnome_proxy()
         WORLD["session"].kioslaverc(None)
 
-    def tearDown(self):
-        wpad = [name for name, _ in WORLD["dns"].asked() if name.split(".")[0] == "wpad"]
-        self.assertEqual([], wpad, "WPAD names asked of DNS")
-
     def probe(self, env):
         results = office.probe_links(DRIVER, env)
         self.assertEqual(RAW_LINKS, [url for *_, url in results], "links probed, in order")
+        self.assert_no_wpad()
         return results
 
+    def assert_no_wpad(self):
+        wpad = [name for name, _ in WORLD["dns"].asked() if name.split(".")[0] == "wpad"]
+        self.assertEqual([], wpad, "WPAD names asked of DNS")
+
+    def assert_user(self, user, logged):
+        self.assertRegex(logged, f"^(?:{user})$", "the user Squid logged")
+
     def assert_through(self, squid, mark, user="-"):
-        """The proxy fetched all 18 links in order, for this user, and the program resolved none
-        of their names itself."""
-        fetched = [(method, url, who) for status, method, url, who
-                   in squid.log_since(mark, len(LINKS)) if status == 200]
-        self.assertEqual([("GET", url, user) for url in LINKS], fetched,
-                         f"what Squid '{squid.name}' fetched, and for whom")
+        """The proxy fetched all 18 links in order, for this user (a pattern), and the program
+        resolved none of their names itself."""
+        fetched = [entry for entry in squid.log_since(mark, len(LINKS)) if entry[0] == 200]
+        self.assertEqual([("GET", url) for url in LINKS],
+                         [(method, url) for _, method, url, _ in fetched],
+                         f"what Squid '{squid.name}' fetched")
+        for *_, logged in fetched:
+            self.assert_user(user, logged)
         asked = {name for name, _ in WORLD["dns"].asked()}
         self.assertEqual(set(), asked & HOSTS, "link hosts the program resolved itself")
 
@@ -151,40 +160,48 @@ class ThroughSquid(OfficeTest):
     """Each Squid set-up, named in http_proxy as users set it."""
 
     def test_curl_command_line_gets_through_each_set_up(self):
-        # The harness's own proof: what the issue says curl does, it does here.
+        # The harness's own proof: what the issue says curl does, it does here, logged for the
+        # user the probes must be logged for.
         squid = WORLD["squid"]
+        kerberos = f"http://{PROXY_HOST}:{squid['kerberos'].port}"
         ticket = f"FILE:{WORLD['ticket']}"
-        link = RAW_LINKS[0]
-        denied = links_with_hosts(DENIED_HOSTS)[0]
+        link, denied = RAW_LINKS[0], links_with_hosts(DENIED_HOSTS)[0]
+        password = ["-U", f"{USER}:{PASSWORD}"]
+        # name, Squid, proxy, URL, curl's options, ticket cache, status, user logged (a pattern)
         rows = [
-            ("open", squid["open"].url, link, [], None, 200),
-            ("deny", squid["deny"].url, denied, [], None, 403),
-            ("deny, another host", squid["deny"].url, link, [], None, 200),
-            ("basic without credentials", squid["basic"].url, link, [], None, 407),
-            ("basic", squid["basic"].url, link, ["--proxy-basic", "-U", f"{USER}:{PASSWORD}"],
-             None, 200),
-            ("ntlm without credentials", squid["ntlm"].url, link, [], None, 407),
-            ("ntlm", squid["ntlm"].url, link, ["--proxy-ntlm", "-U", f"{USER}:{PASSWORD}"], None,
-             200),
-            ("kerberos without ticket", f"http://{PROXY_HOST}:{squid['kerberos'].port}", link,
-             ["--proxy-negotiate", "-U", ":"], None, 407),
-            ("kerberos", f"http://{PROXY_HOST}:{squid['kerberos'].port}", link,
-             ["--proxy-negotiate", "-U", ":"], ticket, 200),
+            ("open", "open", squid["open"].url, link, [], None, 200, "-"),
+            ("denied host", "deny", squid["deny"].url, denied, [], None, 403, "-"),
+            ("another host", "deny", squid["deny"].url, link, [], None, 200, "-"),
+            ("basic without credentials", "basic", squid["basic"].url, link, [], None, 407, "-"),
+            ("basic", "basic", squid["basic"].url, link, ["--proxy-basic", *password], None, 200,
+             USER),
+            ("ntlm without credentials", "ntlm", squid["ntlm"].url, link, [], None, 407, "-"),
+            ("ntlm", "ntlm", squid["ntlm"].url, link, ["--proxy-ntlm", *password], None, 200,
+             NTLM_USER),
+            ("kerberos without ticket", "kerberos", kerberos, link,
+             ["--proxy-negotiate", "-U", ":"], None, 407, "-"),
+            ("kerberos", "kerberos", kerberos, link, ["--proxy-negotiate", "-U", ":"], ticket, 200,
+             KERBEROS_USER),
         ]
-        for name, proxy, url, args, cache, expected in rows:
+        for name, which, proxy, url, args, cache, status, user in rows:
             with self.subTest(name):
                 env = user_env(**({"KRB5CCNAME": cache} if cache else {}))
+                mark = squid[which].log_mark()
                 done = subprocess.run(
                     ["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "-x", proxy, *args,
                      url], env=env, capture_output=True, text=True, timeout=60)
-                self.assertEqual(str(expected), done.stdout, f"curl's status ({done.stderr})")
+                self.assertEqual(str(status), done.stdout, f"curl's status ({done.stderr})")
+                last = squid[which].log_since(mark, 1)[-1]
+                self.assertEqual((status, as_requested(url)), (last[0], last[2]),
+                                 "Squid's last entry")
+                self.assert_user(user, last[3])
 
     def test_probes_through_each_set_up(self):
         squid = WORLD["squid"]
         kerberos = f"http://{PROXY_HOST}:{squid['kerberos'].port}"
         with_ticket = f"FILE:{WORLD['ticket']}"
         every = list(RAW_LINKS)
-        # name, Squid, http_proxy, other variables, links blocked (with their status), user
+        # name, Squid, http_proxy, other variables, links blocked (with their status), user logged
         rows = [
             ("open proxy", "open", squid["open"].url, {}, [], 0, "-"),
             ("two hosts denied", "deny", squid["deny"].url, {}, links_with_hosts(DENIED_HOSTS),
@@ -194,10 +211,10 @@ class ThroughSquid(OfficeTest):
              f"http://{IN_URL}@127.0.0.1:{squid['basic'].port}", {}, [], 0, USER),
             ("ntlm without credentials", "ntlm", squid["ntlm"].url, {}, every, 407, None),
             ("ntlm with credentials", "ntlm", f"http://{IN_URL}@127.0.0.1:{squid['ntlm'].port}",
-             {}, [], 0, USER),
+             {}, [], 0, NTLM_USER),
             ("kerberos without ticket", "kerberos", kerberos, {}, every, 407, None),
             ("kerberos with the user's ticket", "kerberos", kerberos,
-             {"KRB5CCNAME": with_ticket}, [], 0, f"{USER}@{office.Kdc.REALM}"),
+             {"KRB5CCNAME": with_ticket}, [], 0, KERBEROS_USER),
         ]
         for name, which, proxy, extra, blocked, status, user in rows:
             with self.subTest(name):
@@ -266,8 +283,6 @@ class NeverAutoConfiguration(OfficeTest):
                 WORLD["servers"].reset(lambda url: 200)
                 results = self.probe(user_env(XDG_CURRENT_DESKTOP=desktop))
                 self.assertEqual([], WORLD["pac"].snapshot(), "requests for the script")
-                wpad = [n for n, _ in WORLD["dns"].asked() if n.split(".")[0] == "wpad"]
-                self.assertEqual([], wpad, "WPAD names asked of DNS")
                 self.assertEqual([], [url for verdict, _, _, url in results if verdict != "open"],
                                  "links listed as blocked (they answer direct)")
                 self.assertEqual(len(LINKS), len(WORLD["servers"].snapshot()),
@@ -297,6 +312,7 @@ class WholeProgram(OfficeTest):
                 box = prog.wait_window("Zelvatorim", timeout=120)
                 step("the message box is up")
                 self.assert_through(squid, mark)
+                self.assert_no_wpad()
                 self.assertEqual([("GET", url, "Zelvatorim") for url in LINKS],
                                  WORLD["servers"].snapshot(),
                                  "(method, URL, User-Agent) the links' servers got, through Squid")
