@@ -80,6 +80,8 @@ def isolate(folder, hosts):
             f.write(text)
         os.chmod(path, 0o644)
         subprocess.run(["mount", "--bind", path, f"/etc/{name}"], check=True)
+    # POSIX shared memory of our own: Squids elsewhere on the machine name theirs as ours.
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/dev/shm"], check=True)
     for name in list(os.environ):
         if name in PROXY_VARIABLES or name.startswith(("XDG_", "KRB5", "DBUS_", "GSETTINGS_")):
             del os.environ[name]
@@ -280,9 +282,11 @@ class Squid:
 
     def start(self):
         env = dict(os.environ, **self.env)
-        self.proc = subprocess.Popen(["squid", "-N", "-f", os.path.join(self.folder, "squid.conf")],
-                                      env=env, cwd=self.folder, stdin=subprocess.DEVNULL,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The service name keeps this instance's shared-memory segments apart from the others'.
+        self.proc = subprocess.Popen(["squid", "-N", "-n", f"zelvatorim{self.name}", "-f",
+                                      os.path.join(self.folder, "squid.conf")],
+                                     env=env, cwd=self.folder, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self
 
     def wait_ready(self):

@@ -67,7 +67,7 @@ def squid_rules(world, name):
         "ntlm": [f"auth_param ntlm program {helpers}/ntlm_fake_auth",
                  "auth_param ntlm children 2", *authenticated],
         "kerberos": [f"auth_param negotiate program {helpers}/negotiate_kerberos_auth "
-                     f"-k {kdc.keytab} -s {kdc.service}",
+                     f"-k {kdc.keytab} -s {kdc.service} -t none",
                      "auth_param negotiate children 2", *authenticated],
     }[name]
 
@@ -79,6 +79,9 @@ def setUpModule():
     cleanup(shutil.rmtree, folder, ignore_errors=True)
     WORLD["folder"] = folder
     office.isolate(folder, {PROXY_HOST})
+    # Every program the test starts lives in the session's home, Xvfb and openbox included.
+    session = WORLD["session"] = office.DesktopSession(folder)
+    os.environ.update(session.env)
     ports = {urlsplit(url).port or 80 for url in RAW_LINKS}
     for name, component in (("dns", office.DnsListener()), ("servers", LinkServers(ports)),
                             ("pac", LoopbackProxy())):
@@ -100,7 +103,6 @@ def setUpModule():
         squids[name] = office.Squid(folder, name, HOSTS, squid_rules(WORLD, name), env).start()
     for squid in squids.values():
         squid.wait_ready()
-    session = WORLD["session"] = office.DesktopSession(folder)
     cleanup(session.stop)
     session.start()
     step(f"office up in {folder}: KDC, {len(squids)} Squids, link servers on {sorted(ports)}")
