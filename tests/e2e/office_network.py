@@ -101,11 +101,17 @@ def free_port():
             return port
 
 
+def tail(path, size=3000):
+    if not path or not os.path.exists(path):
+        return ""
+    with open(path, errors="replace") as f:
+        return f.read()[-size:]
+
+
 def wait_for_port(port, proc, what, log=None):
     def listening():
         if proc.poll() is not None:
-            tail = open(log, errors="replace").read()[-3000:] if log and os.path.exists(log) else ""
-            raise AssertionError(f"{what} exited with code {proc.returncode}\n{tail}")
+            raise AssertionError(f"{what} exited with code {proc.returncode}\n{tail(log)}")
         with socket.socket() as s:
             return s.connect_ex(("127.0.0.1", port)) == 0
 
