@@ -7,12 +7,12 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-dev libcpp-httplib-dev \
            googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
            x11-utils imagemagick
-# The sanitizer and memcheck suites, the firewall of the dropped-connection test, and the fuzzer.
-PACKAGES += valgrind iptables iproute2 clang libclang-rt-14-dev
 # The proxy tests' office: Squid with its helpers, an MIT KDC, a session bus with the dconf store,
 # GNOME's proxy schema, and curl's command line to prove each set-up.
 PACKAGES += squid apache2-utils krb5-kdc krb5-admin-server krb5-user dbus-daemon dconf-service \
             dconf-gsettings-backend gsettings-desktop-schemas libglib2.0-bin curl util-linux
+# The sanitizer and memcheck suites, the firewall of the dropped-connection test, and the fuzzer.
+PACKAGES += valgrind iptables iproute2 clang libclang-rt-14-dev
 # The Windows program: cross-built with mingw-w64 and tested under Wine, which runs it 32-bit
 # (wine32, from the i386 architecture) or, for the 64-bit build, with wine64.
 WINDOWS_PACKAGES = g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix \

@@ -337,8 +337,11 @@ class LinkServers:
 
 
 class Program:
-    """The binary on the virtual desktop, its links probed through the given proxy only; with
-    proxy_url None no proxy variable is set, and the desktop's own settings decide."""
+    """The binary on the virtual desktop, its links probed through the loopback proxy only.
+
+    With proxy_url None no proxy variable is set: the desktop's own settings, which the caller
+    makes in extra_env's session, name the proxy.
+    """
 
     def __init__(self, desktop, binary, proxy_url, cwd=None, extra_env=None):
         env = dict(desktop.env, **(extra_env or {}))
