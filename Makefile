@@ -7,6 +7,10 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-dev libcpp-httplib-dev \
            googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
            x11-utils imagemagick
+# The proxy tests' office: Squid with its helpers, an MIT KDC, a session bus with the dconf store,
+# GNOME's proxy schema, and curl's command line to prove each set-up.
+PACKAGES += squid apache2-utils krb5-kdc krb5-admin-server krb5-user dbus-daemon dconf-service \
+            dconf-gsettings-backend gsettings-desktop-schemas libglib2.0-bin curl util-linux
 # The sanitizer and memcheck suites, the firewall of the dropped-connection test, and the fuzzer.
 PACKAGES += valgrind iptables iproute2 clang libclang-rt-14-dev
 # The desktop's proxy settings: GNOME's through GIO from dconf (their schema is in
@@ -83,7 +87,6 @@ test-linux: build
 
 # Speed and memory figures, not a test (README, "Benchmark figures"). As root: it makes a network
 # namespace. Takes about 4 minutes, most of it the run where every connection is dropped.
-bench: PACKAGES += curl
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target bench_probes
 	python3 bench/bench.py $(BUILD)

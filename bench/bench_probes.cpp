@@ -4,6 +4,11 @@
 //                           requests by the curl command line (a process each), and the floor:
 //                           a blocking socket that sends one GET and reads the headers. All go
 //                           to one loopback proxy that answers 200 at once. One line per round.
+//   bench_probes desktop N  N rounds of the 18 probes with the desktop's proxy settings in force
+//                           (no variable set) beside the same through http_proxy, both to one
+//                           loopback proxy: prints "proxy_port=P", then waits for a line on
+//                           stdin, by which the caller has pointed the desktop's settings at P.
+//                           Exits 3 when those settings leave any link blocked.
 //   bench_probes blackhole  the 18 probes straight to their hosts, no proxy: meant to run in a
 //                           network namespace that maps the hosts to 127.0.0.1 and drops every
 //                           connection attempt.
@@ -137,6 +142,45 @@ int Rounds(int Count) {
   return 0;
 }
 
+int Desktop(int Count) {
+  loopback::Proxy Proxy([](const std::string &) { return 200; });
+  std::printf("proxy_port=%d\n", Proxy.Port());
+  std::fflush(stdout);
+  std::string Ready;
+  Require(static_cast<bool>(std::getline(std::cin, Ready)), "no word that the settings are set");
+  const auto Variable = [&] {
+    const loopback::ScopedEnv Env("http_proxy", Proxy.Address());
+    return MillisecondsOf(Probes);
+  };
+  int Blocked = 0;
+  const auto Desktop = [&] {
+    return MillisecondsOf([&] {
+      for (const char *Link : BuiltInLinks)
+        Blocked += Form1->TestarLink(Link) ? 0 : 1;
+    });
+  };
+  for (int Round = 1; Round <= Count; ++Round) {
+    double Took[2];
+    // Each round starts with the other kind, so that neither always runs first.
+    if (Round % 2 == 0) {
+      Took[0] = Variable();
+      Took[1] = Desktop();
+    } else {
+      Took[1] = Desktop();
+      Took[0] = Variable();
+    }
+    if (Blocked > 0) {
+      std::printf("desktop_blocked=%d\n", Blocked);
+      return 3;
+    }
+    std::printf("round=%d env_ms=%.3f desktop_ms=%.3f\n", Round, Took[0], Took[1]);
+    std::fflush(stdout);
+  }
+  Require(Proxy.Requests().size() == 2u * 18 * static_cast<unsigned>(Count),
+          "the proxy did not see every request");
+  return 0;
+}
+
 int Blackhole() {
   int Blocked = 0;
   const double Took = MillisecondsOf([&] {
@@ -164,7 +208,7 @@ int main(int argc, char **argv) {
     if (Mode == "hosts")
       return Hosts();
     // No proxy settings of this machine apply: rounds set http_proxy to their own proxy, the
-    // blackhole run goes straight to the hosts.
+    // desktop run has its caller's settings, the blackhole run goes straight to the hosts.
     for (const char *Name :
          {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
       unsetenv(Name);
@@ -174,12 +218,14 @@ int main(int argc, char **argv) {
     Application->CreateForm(Form1);
     if (Mode == "rounds" && argc == 3)
       return Rounds(std::max(1, std::atoi(argv[2])));
+    if (Mode == "desktop" && argc == 3)
+      return Desktop(std::max(1, std::atoi(argv[2])));
     if (Mode == "blackhole")
       return Blackhole();
   } catch (const std::exception &E) {
     std::fprintf(stderr, "bench_probes: %s\n", E.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: bench_probes rounds N | blackhole | hosts\n");
+  std::fprintf(stderr, "usage: bench_probes rounds N | desktop N | blackhole | hosts\n");
   return 2;
 }

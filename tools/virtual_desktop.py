@@ -307,6 +307,35 @@ class LoopbackProxy:
         self._server = self._thread = None
 
 
+class LinkServers:
+    """Loopback servers on the links' ports, one journal for all, answering as status_for says."""
+
+    def __init__(self, ports):
+        self.journal = Journal()
+        self.servers = [LoopbackProxy(port=port, journal=self.journal) for port in sorted(ports)]
+
+    def reset(self, status_for):
+        for server in self.servers:
+            server.status_for = status_for
+        self.journal.clear()
+
+    def snapshot(self):
+        return self.journal.snapshot()
+
+    def __enter__(self):
+        try:
+            for server in self.servers:
+                server.__enter__()
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        for server in self.servers:
+            server.__exit__()
+
+
 class Program:
     """The binary on the virtual desktop, its links probed through the loopback proxy only.
 

@@ -31,8 +31,7 @@ sys.path.insert(0, HERE)
 
 from test_desktop import (CAPTION, LINKS, STATUS_LINE, as_requested, centred,  # noqa: E402
                           red_pixels, step)
-from virtual_desktop import (Journal, LoopbackProxy, Program, VirtualDesktop,  # noqa: E402
-                             wait_until)
+from virtual_desktop import LinkServers, Program, VirtualDesktop, wait_until  # noqa: E402
 
 SOURCE = os.path.join(ROOT, "src", "uZelvatorim.cpp")
 INSIDE = "ZELVATORIM_WINE_NAMESPACE"
@@ -114,35 +113,6 @@ def prepare_namespaces(folder, hosts):
         f.write("127.0.0.1 localhost\n::1 localhost\n")
         f.writelines(f"127.0.0.1 {host}\n" for host in sorted(hosts))
     subprocess.run(["mount", "--bind", hosts_file, "/etc/hosts"], check=True)
-
-
-class LinkServers:
-    """Loopback servers on the links' ports, one journal for all, answering as status_for says."""
-
-    def __init__(self, ports):
-        self.journal = Journal()
-        self.servers = [LoopbackProxy(port=port, journal=self.journal) for port in sorted(ports)]
-
-    def reset(self, status_for):
-        for server in self.servers:
-            server.status_for = status_for
-        self.journal.clear()
-
-    def snapshot(self):
-        return self.journal.snapshot()
-
-    def __enter__(self):
-        try:
-            for server in self.servers:
-                server.__enter__()
-        except BaseException:
-            self.__exit__()
-            raise
-        return self
-
-    def __exit__(self, *exc):
-        for server in self.servers:
-            server.__exit__()
 
 
 # --- Wine -------------------------------------------------------------------------------------
