@@ -9,6 +9,10 @@ PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-d
            x11-utils imagemagick
 # The sanitizer and memcheck suites, the firewall of the dropped-connection test, and the fuzzer.
 PACKAGES += valgrind iptables iproute2 clang libclang-rt-14-dev
+# Every build: Debian's hardening flags (dpkg-buildflags).
+PACKAGES += dpkg-dev
+# The hardening test (hardening-check).
+PACKAGES += devscripts
 # The Windows program: cross-built with mingw-w64 and tested under Wine, which runs it 32-bit
 # (wine32, from the i386 architecture) or, for the 64-bit build, with wine64.
 WINDOWS_PACKAGES = g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix \
