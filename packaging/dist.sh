@@ -10,7 +10,10 @@ cd "$(dirname "$0")/.."
 BUILD=${1:-build-dist}
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+  if ! SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null); then
+    echo "make dist: not a git clone; set SOURCE_DATE_EPOCH to the sources' time" >&2
+    exit 1
+  fi
 fi
 export SOURCE_DATE_EPOCH
 # CPack gives the package's folders, and the members of its outer archive, the modes they get on
