@@ -16,8 +16,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One file that runs on a bare Windows: the compiler's runtime and winpthread linked in, so the
-# program imports only the system's own DLLs. The same bytes from every build of the same
-# sources: no link time in the PE header, no build folder in what the compiler writes.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
-cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH SOURCE_ROOT)
-set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${SOURCE_ROOT}=.")
+# program imports only the system's own DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
