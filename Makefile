@@ -8,16 +8,19 @@ PACKAGES = cmake g++ make pkg-config qt6-base-dev libxcb1-dev libcurl4-openssl-d
            googletest libgtest-dev fonts-liberation python3 xvfb openbox xdotool wmctrl \
            x11-utils imagemagick
 # The proxy tests' office: Squid with its helpers, an MIT KDC, a session bus with the dconf store,
-# GNOME's proxy schema, and curl's command line to prove each set-up.
+# and curl's command line to prove each set-up.
 PACKAGES += squid apache2-utils krb5-kdc krb5-admin-server krb5-user dbus-daemon dconf-service \
-            dconf-gsettings-backend gsettings-desktop-schemas libglib2.0-bin curl util-linux
+            libglib2.0-bin curl util-linux
 # The sanitizer and memcheck suites, the firewall of the dropped-connection test, and the fuzzer.
 PACKAGES += valgrind iptables iproute2 clang libclang-rt-14-dev
 # The desktop's proxy settings: GNOME's through GIO from dconf (their schema is in
-# gsettings-desktop-schemas); a private session bus, the gsettings tool and dbus-launch for the
-# test that the program starts no bus and writes nothing.
-PACKAGES += libglib2.0-dev gsettings-desktop-schemas dconf-gsettings-backend dconf-service \
-            libglib2.0-bin dbus dbus-x11
+# gsettings-desktop-schemas); dbus and dbus-x11 for the test that the program starts no session
+# bus and writes nothing, with or without one.
+PACKAGES += libglib2.0-dev gsettings-desktop-schemas dconf-gsettings-backend dbus dbus-x11
+# Every build: Debian's hardening flags (dpkg-buildflags) and the icons drawn for the package.
+PACKAGES += dpkg-dev librsvg2-bin
+# The hardening test (hardening-check).
+PACKAGES += devscripts
 # The Windows program: cross-built with mingw-w64 and tested under Wine, which runs it 32-bit
 # (wine32, from the i386 architecture) or, for the 64-bit build, with wine64.
 WINDOWS_PACKAGES = g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix \
@@ -73,7 +76,7 @@ windows: windows-deps
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: test-linux test-windows
+test: test-linux test-windows test-package
 
 # Everything, memcheck runs included; then the whole suite again built with ASan, UBSan and LSan;
 # then a minute of fuzzing the layout reader (clang, ASan+UBSan, its own build folder).
@@ -84,6 +87,22 @@ test-linux: build
 	ctest --preset asan
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ && cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j2
+
+# The release files in dist/: the Debian package, the 32-bit Windows program and SHA256SUMS, the
+# same bytes from any clone of the same commit (packaging/dist.sh; README, "Installing").
+DIST_PACKAGES = dpkg-dev file librsvg2-bin g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+.PHONY: dist test-package
+dist: deps
+	@$(MAKE) --no-print-directory install-packages NEED="$(DIST_PACKAGES)"
+	packaging/dist.sh
+
+# The package as a user gets it: fields, files, lintian, desktop entry, metadata, manual page, and
+# the program run from it unpacked; and the hardening of the binary it ships.
+PACKAGE_TEST_PACKAGES = lintian desktop-file-utils appstream man-db devscripts
+test-package: dist
+	@$(MAKE) --no-print-directory install-packages NEED="$(PACKAGE_TEST_PACKAGES)"
+	python3 tests/e2e/test_package.py dist/zelvatorim_*_amd64.deb
+	python3 tests/e2e/test_hardening.py build-dist/Zelvatorim build-dist/compile_commands.json
 
 # Speed and memory figures, not a test (README, "Benchmark figures"). As root: it makes a network
 # namespace. Takes about 4 minutes, most of it the run where every connection is dropped.
@@ -110,3 +129,4 @@ test-windows: windows
 
 clean:
 	rm -rf $(BUILD) build-asan $(FUZZ_BUILD) build-windows build-windows-x64
+	rm -rf build-dist dist

@@ -5,8 +5,9 @@ Usage: python3 tests/e2e/test_pe.py PATH/TO/Zelvatorim.exe [unittest options]
 
 A 32-bit GUI program that needs nothing but Windows' own DLLs (WinInet among them), carries its
 window layout and a 64 x 64, 32-bit icon "MAINICON", and no manifest or version resource (so its
-controls keep the classic look). Needs mingw-w64's i686-w64-mingw32-objdump and icoutils'
-wrestool.
+controls keep the classic look). Hardened: loaded at a random address, data never executed,
+aware of terminal servers, and its functions guard their stacks. Needs mingw-w64's
+i686-w64-mingw32-objdump and icoutils' wrestool.
 """
 
 import os
@@ -22,6 +23,10 @@ OBJDUMP = "i686-w64-mingw32-objdump"
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "wininet.dll", "msvcrt.dll",
                "advapi32.dll", "shell32.dll", "comctl32.dll", "comdlg32.dll", "ole32.dll",
                "oleaut32.dll", "imm32.dll", "version.dll", "winmm.dll"}
+# The loader's security flags the program must carry, as objdump names them.
+SECURITY_FLAGS = {"DYNAMIC_BASE", "NX_COMPAT", "TERMINAL_SERVICE_AWARE"}
+# A function with a buffer on its stack, which the protector must guard: the probe's status line.
+GUARDED = "TForm1::TestarLink("
 # Resource types by number.
 RT_ICON, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 10, 14, 16, 24
 
@@ -110,6 +115,23 @@ class ExecutableTest(unittest.TestCase):
         dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", run(OBJDUMP, "-p", EXE))}
         self.assertIn("wininet.dll", dlls)
         self.assertEqual(set(), dlls - SYSTEM_DLLS, "DLLs that a bare Windows does not have")
+
+    def test_security_flags(self):
+        private = run(OBJDUMP, "-p", EXE)
+        found = re.search(r"^DllCharacteristics\s+[0-9a-f]+\n((?:\t+\S+\n)*)", private, re.M)
+        self.assertIsNotNone(found, "no DllCharacteristics in objdump -p")
+        self.assertEqual(set(), SECURITY_FLAGS - set(found.group(1).split()), "flags missing")
+
+    def test_stack_protector_guards_the_probe(self):
+        code = run(OBJDUMP, "-d", "-C", "--no-show-raw-insn", EXE)
+        callers, function = set(), None
+        for line in code.splitlines():
+            if header := re.match(r"^[0-9a-f]+ <(.*)>:$", line):
+                function = header.group(1)
+            elif re.search(r"\bcall\s.*<_*stack_chk_fail>", line):
+                callers.add(function)
+        self.assertTrue(any(f.startswith(GUARDED) for f in callers),
+                        f"{GUARDED}...) never calls the protector's handler; callers: {callers}")
 
     def test_resources(self):
         found = resources(EXE)
