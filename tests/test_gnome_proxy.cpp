@@ -158,6 +158,7 @@ TEST(GnomeProxy, SettingsToProxies) {
        "http://[::1]:3128",
        "http://[::1]:3128"},
   };
+  // One reader for the process, so every case also checks that it saw the last case's change.
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     Store(c.keys);
