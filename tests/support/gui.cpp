@@ -3,8 +3,8 @@
 #include <vcl.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -19,14 +19,22 @@ TBoxAnswerer::TBoxAnswerer(Qt::Key Key) : FKey(Key) {
 }
 
 void TBoxAnswerer::Poll() {
-  auto *Box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+  auto *Box = qobject_cast<QDialog *>(QApplication::activeModalWidget());
   if (!Box || !Box->isVisible())
     return;
+  // The box's text is its one label; any other label would be an icon.
+  std::string Text;
+  bool HasIcon = false;
+  for (const QLabel *Label : Box->findChildren<QLabel *>()) {
+    HasIcon |= !Label->pixmap().isNull();
+    if (!Label->text().isEmpty())
+      Text = Label->text().toStdString();
+  }
   const QCursor *Cursor = QGuiApplication::overrideCursor();
   QPoint Offset = Box->frameGeometry().center() - Box->screen()->geometry().center();
-  Boxes.push_back({Box->windowTitle().toStdString(), Box->text().toStdString(),
-                   Cursor && Cursor->shape() == Qt::WaitCursor, !Box->iconPixmap().isNull(),
-                   static_cast<int>(Box->buttons().size()), Offset.manhattanLength() <= 1});
+  Boxes.push_back(
+      {Box->windowTitle().toStdString(), Text, Cursor && Cursor->shape() == Qt::WaitCursor, HasIcon,
+       static_cast<int>(Box->findChildren<QPushButton *>().size()), Offset.manhattanLength() <= 1});
   QTest::keyClick(Box, FKey);
 }
 
