@@ -311,10 +311,14 @@ class Program:
     """The binary on the virtual desktop, its links probed through the loopback proxy only."""
 
     def __init__(self, desktop, binary, proxy_url, cwd=None, extra_env=None):
-        env = dict(desktop.env, **(extra_env or {}))
+        env = dict(desktop.env)
+        # The caller's own scale, if any, is in extra_env; the shell's would skew what tests see.
         for name in ("no_proxy", "NO_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                     "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM"):
+                     "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM",
+                     "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
+                     "QT_ENABLE_HIGHDPI_SCALING", "QT_FONT_DPI"):
             env.pop(name, None)
+        env.update(extra_env or {})
         env["http_proxy"] = proxy_url
         self.desktop = desktop
         self.proc = subprocess.Popen([str(binary)], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
