@@ -102,8 +102,10 @@ def caption_margins(picture):
 
     def inside_bevel(line):
         """The first face pixel past the bevel, seen from the start of a line of pixels."""
-        bevel = line.index(False)
-        return line.index(True, bevel)
+        try:
+            return line.index(True, line.index(False))
+        except ValueError:
+            raise AssertionError("no bevel found around the button's face") from None
 
     row = [p.at(p.is_face, x, p.height // 2) for x in range(p.width)]
     column = [p.at(p.is_face, p.width // 2, y) for y in range(p.height)]
@@ -177,13 +179,27 @@ class DesktopTest(unittest.TestCase):
             path = self.desk.screenshot(os.path.join(folder, f"{name}.png"), [rect], margin=0)
             step(f"kept {path}")
 
+    def measure(self, what, rect, measurement):
+        """A measurement of the pixels in rect, taken once the window has painted them."""
+        def painted():
+            try:
+                return (measurement(Picture(self.desk.pixels(rect))),)
+            except AssertionError:
+                return None
+
+        try:
+            return wait_until(what, painted, 5)[0]
+        except Timeout:
+            return measurement(Picture(self.desk.pixels(rect)))  # fails, saying why
+
     def check_button(self, main, scale):
         """The caption leaves face around it, and the focus frame keeps off it."""
         x, y, _, _ = self.desk.client_rect(main)
         bx, by, bw, bh = scaled(BUTTON, scale)
         rect = (x + bx, y + by, bw, bh)
         self.keep(rect, f"button-scale{scale}")
-        left, right, frame, (first, last) = caption_margins(Picture(self.desk.pixels(rect)))
+        left, right, frame, (first, last) = self.measure("the button's caption", rect,
+                                                         caption_margins)
         step(f"face beside the caption: {left} px left, {right} px right; focus frame at "
              f"columns {sorted(frame)}, caption from {first} to {last}")
         least = FACE_AROUND_CAPTION * scale
@@ -200,7 +216,7 @@ class DesktopTest(unittest.TestCase):
         desk = self.desk
         rect = desk.client_rect(box)
         self.keep(rect, f"box-scale{scale}")
-        left, right, lines = box_text_margins(Picture(desk.pixels(rect)))
+        left, right, lines = self.measure("the box's text", rect, box_text_margins)
         frame_w, main_w = desk.frame_rect(box)[2], desk.frame_rect(main)[2]
         step(f"box {frame_w} px wide (window {main_w}); text margins {left} and {right} px, "
              f"{lines} lines")
