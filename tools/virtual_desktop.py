@@ -344,10 +344,15 @@ class Program:
     """
 
     def __init__(self, desktop, binary, proxy_url, cwd=None, extra_env=None):
-        env = dict(desktop.env, **(extra_env or {}))
+        env = dict(desktop.env)
+        # The caller's own scale and session, if any, are in extra_env; the shell's would skew
+        # what tests see.
         for name in ("http_proxy", "no_proxy", "NO_PROXY", "https_proxy", "HTTPS_PROXY",
-                     "all_proxy", "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM"):
+                     "all_proxy", "ALL_PROXY", "HTTP_PROXY", "RESOURCE_NAME", "QT_QPA_PLATFORM",
+                     "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
+                     "QT_ENABLE_HIGHDPI_SCALING", "QT_FONT_DPI"):
             env.pop(name, None)
+        env.update(extra_env or {})
         if proxy_url is not None:
             env["http_proxy"] = proxy_url
         self.desktop = desktop

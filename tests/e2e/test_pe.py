@@ -133,6 +133,13 @@ class ExecutableTest(unittest.TestCase):
         self.assertTrue(any(f.startswith(GUARDED) for f in callers),
                         f"{GUARDED}...) never calls the protector's handler; callers: {callers}")
 
+    def test_declares_itself_aware_of_the_screens_density_by_a_call(self):
+        # Without a manifest, only the call keeps Windows from stretching the window as a bitmap.
+        listing = run(OBJDUMP, "-p", EXE)
+        user32 = re.search(r"DLL Name: USER32\.dll\n(.*?)\n\n", listing, re.S | re.I)
+        self.assertIsNotNone(user32, "imports from user32.dll")
+        self.assertRegex(user32[1], r"\bSetProcessDPIAware\b")
+
     def test_resources(self):
         found = resources(EXE)
         kinds = {kind for kind, _ in found}

@@ -117,7 +117,29 @@ public:
   }
 };
 
-TEST(Startup, ScalesTheLayoutToTheScreensDensity) {
+// The height of a line of text in a face at a character height, in pixels.
+LONG LineHeight(LONG CharacterHeight, LONG Weight) {
+  HFONT Font = CreateFontA(-CharacterHeight, 0, 0, 0, Weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+  HDC Screen = GetDC(nullptr);
+  HGDIOBJ Previous = SelectObject(Screen, Font);
+  TEXTMETRICA Metrics{};
+  GetTextMetricsA(Screen, &Metrics);
+  SelectObject(Screen, Previous);
+  ReleaseDC(nullptr, Screen);
+  DeleteObject(Font);
+  return Metrics.tmHeight;
+}
+
+RECT PlaceIn(HWND Form, HWND Control) {
+  RECT Place;
+  GetWindowRect(Control, &Place);
+  MapWindowPoints(nullptr, Form, reinterpret_cast<POINT *>(&Place), 2);
+  return Place;
+}
+
+TEST(Startup, ScalesItsLayoutAndFontsToTheScreensDensity) {
   TScreenDensity Dense(144);
   TProgram Program(SW_SHOWNORMAL);
   ASSERT_NE(Program.Window, nullptr);
@@ -126,13 +148,26 @@ TEST(Startup, ScalesTheLayoutToTheScreensDensity) {
   EXPECT_EQ(Client.right, 722); // 481 x 1.5, rounded
   EXPECT_EQ(Client.bottom, 356);
   HWND Button = FindWindowExA(Program.Window, nullptr, "Button", nullptr);
-  RECT Place;
-  GetWindowRect(Button, &Place);
-  MapWindowPoints(nullptr, Program.Window, reinterpret_cast<POINT *>(&Place), 2);
+  RECT Place = PlaceIn(Program.Window, Button);
   EXPECT_EQ(Place.left, 24);
   EXPECT_EQ(Place.top, 14);
   EXPECT_EQ(Place.right - Place.left, 113);
   EXPECT_EQ(Place.bottom - Place.top, 38);
+
+  // The fonts, 11 and 13 pixels at 96 dpi, are 17 and 20 here. Fonts live in their own
+  // process, so they are read from what the controls lay out: the status line is as tall as its
+  // bold font's line, and the text box puts its lines that far apart.
+  HWND Status = FindWindowExA(Program.Window, nullptr, "Static", nullptr);
+  Place = PlaceIn(Program.Window, Status);
+  EXPECT_NEAR(Place.bottom - Place.top, LineHeight(20, FW_BOLD), 1) << "through 96 dpi and back";
+  HWND Memo = FindWindowExA(Program.Window, nullptr, "Edit", nullptr);
+  DWORD_PTR Ignored;
+  SendMessageTimeoutA(Memo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("a\r\nb"), SMTO_ABORTIFHUNG,
+                      5000, &Ignored);
+  const auto Top = [Memo](int Character) {
+    return static_cast<short>(HIWORD(SendMessageA(Memo, EM_POSFROMCHAR, Character, 0)));
+  };
+  EXPECT_EQ(Top(3) - Top(0), LineHeight(17, FW_NORMAL));
   EXPECT_EQ(Program.Close(), 0u);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -147,6 +148,54 @@ TEST_F(Window, TheButtonHasTheFocusAndTheKeysOfADialog) {
   EXPECT_EQ(fake_wininet::Urls.size(), 18u) << "Enter on the button starts one run";
   ASSERT_EQ(Boxes.Boxes.size(), 1u);
   EXPECT_EQ(Boxes.Boxes[0].Text, "Validação concluída com sucesso!");
+}
+
+// Scaling as Windows 8.1 and later do it, for processes started while it holds: a program is
+// unaware of the screen's density unless it says otherwise, and is then shown at 96 dpi,
+// stretched as a bitmap. (Wine otherwise takes every program as aware.)
+class TPerMonitorScaling {
+public:
+  TPerMonitorScaling() {
+    const DWORD Version = 0x1000;
+    RegSetKeyValueA(HKEY_CURRENT_USER, Key, "DpiScalingVer", REG_DWORD, &Version, sizeof Version);
+  }
+  TPerMonitorScaling(const TPerMonitorScaling &) = delete;
+  TPerMonitorScaling &operator=(const TPerMonitorScaling &) = delete;
+  ~TPerMonitorScaling() { RegDeleteKeyValueA(HKEY_CURRENT_USER, Key, "DpiScalingVer"); }
+
+private:
+  static constexpr char Key[] = "Control Panel\\Desktop";
+};
+
+const char AwarenessChild[] = "ZELVATORIM_AWARENESS_CHILD";
+
+// The layer's start-up, which this test program went through as the program does, declares it.
+// Checked in a copy of this process started under that scaling, which this one was not; a suite
+// of its own, so that the copy shows no window to take the activation from the tests'.
+TEST(StartUp, DeclaresTheProcessAwareOfTheScreensDensity) {
+  if (std::getenv(AwarenessChild)) {
+    EXPECT_TRUE(IsProcessDPIAware());
+    return;
+  }
+  TPerMonitorScaling Scaling;
+  char Self[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, Self, MAX_PATH);
+  const std::string Name = testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string Command = std::string("\"") + Self + "\" --gtest_filter=StartUp." + Name;
+  SetEnvironmentVariableA(AwarenessChild, "1");
+  STARTUPINFOA Startup{};
+  Startup.cb = sizeof Startup;
+  PROCESS_INFORMATION Child{};
+  const BOOL Started = CreateProcessA(Self, Command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &Startup, &Child);
+  SetEnvironmentVariableA(AwarenessChild, nullptr);
+  ASSERT_TRUE(Started);
+  DWORD ExitCode = 259;
+  if (WaitForSingleObject(Child.hProcess, 60000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(Child.hProcess, &ExitCode);
+  CloseHandle(Child.hThread);
+  CloseHandle(Child.hProcess);
+  EXPECT_EQ(ExitCode, 0u) << "the copy found itself unaware, or did not end";
 }
 
 } // namespace

@@ -1,24 +1,26 @@
 // The Qt 6 Widgets backend, in the classic "Windows" style.
 #include "vcl_qt.h"
 
+#include "BoxText.h"
 #include "native.h"
 #include "session_bus.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
@@ -43,8 +45,9 @@ QString Q(const AnsiString &S) {
   return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size()));
 }
 
-// The frame an X11 window manager has put around a window, as it announces it; none elsewhere
-// or before it has. Qt's own idea of the frame can stay stale when the frame comes late.
+// The frame an X11 window manager has put around a window, as it announces it, in the window's
+// own (scaled) pixels; none elsewhere or before it has. Qt's own idea of the frame can stay stale
+// when the frame comes late.
 std::optional<QMargins> WindowManagerFrame(const QWidget &Window) {
   auto *X11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
   if (QGuiApplication::platformName() != "xcb" || !X11 || !X11->connection() ||
@@ -68,7 +71,10 @@ std::optional<QMargins> WindowManagerFrame(const QWidget &Window) {
   if (!Reply || Reply->format != 32 || xcb_get_property_value_length(Reply.get()) != 16)
     return std::nullopt;
   auto *V = static_cast<const std::uint32_t *>(xcb_get_property_value(Reply.get()));
-  return QMargins(int(V[0]), int(V[2]), int(V[1]), int(V[3])); // left, right, top, bottom
+  // The manager counts screen pixels; at a scale of 2 a 21-pixel title bar is 10.5 of the window's.
+  const qreal Scale = Window.devicePixelRatioF();
+  auto Logical = [Scale](std::uint32_t Pixels) { return int(std::lround(Pixels / Scale)); };
+  return QMargins(Logical(V[0]), Logical(V[2]), Logical(V[1]), Logical(V[3])); // l, r, t, b
 }
 
 // Centres a window, frame included, on an area as it is shown, then keeps at it for a moment: a
@@ -166,9 +172,17 @@ QColor ToQColor(TColor Color, QPalette::ColorRole SystemRole) {
   return QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF);
 }
 
+// Fitted to the pixel grid, as the classic look draws its faces: at 8 points this keeps a caption
+// about as narrow as the classic face, so that "Validar Links" leaves its button's face around it.
+QFont ClassicFont(const QString &Name) {
+  QFont Result(Name);
+  Result.setHintingPreference(QFont::PreferFullHinting);
+  return Result;
+}
+
 // A negative height is the character height in pixels; a positive one the whole cell's.
 QFont ToQFont(const TFont &Font) {
-  QFont Result(Q(Font.Name));
+  QFont Result = ClassicFont(Q(Font.Name));
   const TFontStyles &Style = Font.Style;
   Result.setBold(Style.count(fsBold));
   Result.setItalic(Style.count(fsItalic));
@@ -348,7 +362,7 @@ void Initialize(const AnsiString &Title) {
   // Layouts name the classic Windows face; these have close metrics and are free.
   QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Arial", "DejaVu Sans"});
   // What a window's own layout does not set, message boxes among them, uses the classic face.
-  QFont Default("MS Sans Serif");
+  QFont Default = ClassicFont("MS Sans Serif");
   Default.setPixelSize(11);
   QApplication::setFont(Default);
 }
@@ -380,9 +394,34 @@ void SetCursor(TCursor Cursor) {
 }
 
 void ShowMessageBox(const AnsiString &Caption, const AnsiString &Text) {
-  QMessageBox Box(QMessageBox::NoIcon, Q(Caption), Q(Text), QMessageBox::Ok);
-  Box.setTextFormat(Qt::PlainText);
+  // The window it reports on bounds its width: a box is never wider than its program's window.
+  const QWidget *Owner = QApplication::activeWindow();
+  QDialog Box;
+  Box.setWindowTitle(Q(Caption));
+  Box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                     Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   Box.setWindowModality(Qt::ApplicationModal);
+  auto *Message = new qt::TBoxText(Q(Text), &Box);
+  auto *Ok = new QPushButton("OK", &Box);
+  Ok->setDefault(true);
+  Ok->setMinimumSize(75, 23);
+  QObject::connect(Ok, &QPushButton::clicked, &Box, &QDialog::accept);
+
+  // Even margins all round, the text block and the button centred in them.
+  constexpr int Margin = 12;
+  auto *Layout = new QVBoxLayout(&Box);
+  Layout->setSizeConstraint(QLayout::SetFixedSize);
+  Layout->setContentsMargins(Margin, Margin, Margin, Margin);
+  Layout->setSpacing(Margin);
+  Layout->addWidget(Message, 0, Qt::AlignHCenter);
+  Layout->addWidget(Ok, 0, Qt::AlignHCenter);
+  // About fifty characters a line reads well; the screen bounds it where there is no window.
+  int Limit = std::min(50 * Message->fontMetrics().averageCharWidth(),
+                       ScreenOfActiveWindow().width() - 2 * Margin);
+  if (Owner)
+    Limit = std::min(Limit, Owner->width() - 2 * Margin);
+  Message->WrapWithin(Limit);
+
   // Placed before its window exists, so that its position counts with the frame, as a form's does.
   Box.move(0, 0);
   new TCentring(Box, ScreenOfActiveWindow);
