@@ -7,6 +7,8 @@
 #include "uZelvatorim.h"
 #include "wininet_handles.h"
 
+#include <wininet.h>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -405,7 +407,13 @@ const Row kRows[] = {
 
 class Hostile : public testing::TestWithParam<Row> {
 protected:
-  static void SetUpTestSuite() { ShowMainForm(Form1); }
+  // What the process sets up once, before any row's traces are taken: the window, and the
+  // layer's first session (libcurl's global state, the desktop settings' reader).
+  static void SetUpTestSuite() {
+    ShowMainForm(Form1);
+    InternetCloseHandle(InternetOpenA("Zelvatorim", INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY,
+                                      nullptr, nullptr, 0));
+  }
 };
 
 TEST_P(Hostile, VerdictInTimeAndNothingLeftBehind) {
