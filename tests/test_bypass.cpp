@@ -26,7 +26,8 @@ void Expect(const Bypass &bypass, const std::vector<Probe> &probes) {
 TEST(Bypass, MatchesAsGLibDoes) {
   const Bypass bypass({"localhost", "127.0.0.0/8", "::1", ".corp.example", "*.intra.example",
                        "dev.example:8080", "[fe80::1]:443", "10.1.2.3/8", "fd00::/8",
-                       "  spaced.example\t", "UPPER.Example", "[::2]", "127.7.7.7:81"});
+                       "  spaced.example\t", "UPPER.Example", "[::2]", "127.7.7.7:81",
+                       "fqdn.example."});
   Expect(bypass, {
                      // A name matches itself and every name below it, in any case.
                      {"localhost", 80, true},
@@ -42,6 +43,9 @@ TEST(Bypass, MatchesAsGLibDoes) {
                      {"www.intra.example", 443, true},
                      {"spaced.example", 80, true},
                      {"upper.example", 80, true},
+                     // A fully qualified entry, with its trailing dot, names the same host.
+                     {"fqdn.example", 80, true},
+                     {"www.fqdn.example.", 80, true},
                      // A port limits the entry to it.
                      {"dev.example", 8080, true},
                      {"www.dev.example", 8080, true},

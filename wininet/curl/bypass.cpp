@@ -152,6 +152,10 @@ void Bypass::Add(std::string_view entry) {
   } else if (host.starts_with('.')) {
     host.remove_prefix(1);
   }
+  // A fully qualified "corp.example." names the same host: Matches drops the host's dot too.
+  if (host.ends_with('.')) {
+    host.remove_suffix(1);
+  }
   if (host.empty() || !std::all_of(host.begin(), host.end(), IsNameCharacter)) {
     return;
   }
