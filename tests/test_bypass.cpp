@@ -76,7 +76,9 @@ TEST(Bypass, SkipsWhatIsNoEntry) {
   // "*" alone is the one that matches every host.
   Expect(bypass, {{"intranet", 80, true}, {"192.168.0.1", 80, true}});
   const Bypass withoutStar({"<local>", "http://intranet/", "bad:port:x", "192.168.0.0/33",
-                            "zelva/8", "[::1", "[zelva]:80", "intranet:99999", "*.", "."});
+                            "zelva/8", "[::1", "[zelva]:80", "intranet:99999", "*.", ".",
+                            // An address cut short by a NUL is not that address.
+                            std::string("127.9.9.9\0", 10), std::string("::1\0/8", 6)});
   Expect(withoutStar, {
                           {"intranet", 80, false},
                           {"local", 80, false},
@@ -84,6 +86,7 @@ TEST(Bypass, SkipsWhatIsNoEntry) {
                           {"192.168.0.1", 80, false},
                           {"zelva", 80, false},
                           {"::1", 80, false},
+                          {"127.9.9.9", 80, false},
                       });
 }
 

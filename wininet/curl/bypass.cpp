@@ -40,8 +40,9 @@ struct Address {
   int bits() const { return family == AF_INET ? 32 : 128; }
 };
 
+// inet_pton reads up to a NUL, so "127.0.0.1\0junk" would pass for "127.0.0.1": refused.
 std::optional<Address> ParseAddress(std::string_view text) {
-  if (text.size() >= INET6_ADDRSTRLEN) {
+  if (text.size() >= INET6_ADDRSTRLEN || text.find('\0') != std::string_view::npos) {
     return std::nullopt;
   }
   const std::string terminated(text);
