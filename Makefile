@@ -76,7 +76,7 @@ windows: windows-deps
 test: test-linux test-windows
 
 # Everything, memcheck runs included; then the whole suite again built with ASan, UBSan and LSan;
-# then a minute of fuzzing the layout reader (clang, ASan+UBSan, its own build folder).
+# then fuzzing the layout and proxy-settings readers (clang, ASan+UBSan, its own build folder).
 test-linux: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 	cmake --preset asan
