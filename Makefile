@@ -111,7 +111,7 @@ test-asan:
 	cmake --build --preset asan
 	ctest --preset asan
 
-# A minute of fuzzing the layout reader (clang, ASan+UBSan, its own build folder).
+# Fuzzing the layout and proxy-settings readers (clang, ASan+UBSan, its own build folder).
 test-fuzz:
 	@$(MAKE) --no-print-directory install-packages NEED="$(FUZZ_PACKAGES)"
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ && cmake --build $(FUZZ_BUILD) -j$(JOBS)

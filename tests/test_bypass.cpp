@@ -24,9 +24,10 @@ void Expect(const Bypass &bypass, const std::vector<Probe> &probes) {
 }
 
 TEST(Bypass, MatchesAsGLibDoes) {
-  const Bypass bypass({"localhost", "127.0.0.0/8", "::1", ".corp.example", "*.intra.example",
-                       "dev.example:8080", "[fe80::1]:443", "10.1.2.3/8", "fd00::/8",
-                       "  spaced.example\t", "UPPER.Example", "[::2]", "127.7.7.7:81"});
+  const Bypass bypass({"localhost", "127.0.0.0/16", "::1", ".corp.example", "*.intra.example",
+                       "dev.example:8080", "[fe80::1]:443", "127.42.2.3/16", "fd00::/8",
+                       "  spaced.example\t", "UPPER.Example", "[::2]", "127.7.7.7:81",
+                       "fqdn.example."});
   Expect(bypass, {
                      // A name matches itself and every name below it, in any case.
                      {"localhost", 80, true},
@@ -42,16 +43,19 @@ TEST(Bypass, MatchesAsGLibDoes) {
                      {"www.intra.example", 443, true},
                      {"spaced.example", 80, true},
                      {"upper.example", 80, true},
+                     // A fully qualified entry, with its trailing dot, names the same host.
+                     {"fqdn.example", 80, true},
+                     {"www.fqdn.example.", 80, true},
                      // A port limits the entry to it.
                      {"dev.example", 8080, true},
                      {"www.dev.example", 8080, true},
                      {"dev.example", 80, false},
                      // Addresses and ranges, both families; host bits of a range are ignored.
                      {"127.0.0.1", 80, true},
-                     {"127.255.0.9", 2020, true},
-                     {"128.0.0.1", 80, false},
-                     {"10.200.0.1", 80, true},
-                     {"11.0.0.1", 80, false},
+                     {"127.0.255.9", 2020, true},
+                     {"127.1.0.1", 80, false},
+                     {"127.42.200.1", 80, true},
+                     {"127.43.0.1", 80, false},
                      {"::1", 80, true},
                      {"[::1]", 80, true},
                      {"[::2]", 80, true},
@@ -60,26 +64,30 @@ TEST(Bypass, MatchesAsGLibDoes) {
                      {"[fe80::1]", 80, false},
                      {"[fd12:3456::1]", 80, true},
                      {"127.7.7.7", 81, true},
+                     {"127.7.7.7", 80, false},
                      // Names match names only: an address is not a name that ends in one.
                      {"", 80, false},
                  });
 }
 
 TEST(Bypass, SkipsWhatIsNoEntry) {
-  const Bypass bypass({"<local>", "http://intranet/", "", "*", "bad:port:x", "192.168.0.0/33",
+  const Bypass bypass({"<local>", "http://intranet/", "", "*", "bad:port:x", "127.168.0.0/33",
                        "zelva/8", "[::1", "[::1]x", "[zelva]:80", "intranet:99999", "*.", ".",
                        "a b", std::string("nul\0host", 8), "\xff\xfe"});
   // "*" alone is the one that matches every host.
-  Expect(bypass, {{"intranet", 80, true}, {"192.168.0.1", 80, true}});
-  const Bypass withoutStar({"<local>", "http://intranet/", "bad:port:x", "192.168.0.0/33",
-                            "zelva/8", "[::1", "[zelva]:80", "intranet:99999", "*.", "."});
+  Expect(bypass, {{"intranet", 80, true}, {"127.168.0.1", 80, true}});
+  const Bypass withoutStar({"<local>", "http://intranet/", "bad:port:x", "127.168.0.0/33",
+                            "zelva/8", "[::1", "[zelva]:80", "intranet:99999", "*.", ".",
+                            // An address cut short by a NUL is not that address.
+                            std::string("127.9.9.9\0", 10), std::string("::1\0/8", 6)});
   Expect(withoutStar, {
                           {"intranet", 80, false},
                           {"local", 80, false},
                           {"bad", 80, false},
-                          {"192.168.0.1", 80, false},
+                          {"127.168.0.1", 80, false},
                           {"zelva", 80, false},
                           {"::1", 80, false},
+                          {"127.9.9.9", 80, false},
                       });
 }
 

@@ -183,11 +183,11 @@ TEST(GnomeProxy, IgnoreHosts) {
   Store({manual,
          http,
          port,
-         {"", "ignore-hosts", "['*.intra.zelva.example', '10.0.0.0/8', '<local>', '']"}});
+         {"", "ignore-hosts", "['*.intra.zelva.example', '127.16.0.0/12', '<local>', '']"}});
   settings = FromGSettings();
   EXPECT_EQ(Route(settings, "http", "intra.zelva.example"), "direct");
   EXPECT_EQ(Route(settings, "https", "a.intra.zelva.example"), "direct");
-  EXPECT_EQ(Route(settings, "http", "10.9.8.7"), "direct");
+  EXPECT_EQ(Route(settings, "http", "127.25.8.7"), "direct");
   EXPECT_EQ(Route(settings, "http", "127.0.0.1"), "http://proxy:3128");
   EXPECT_EQ(Route(settings, "http", "intranet"), "http://proxy:3128");
 }

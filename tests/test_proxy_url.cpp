@@ -95,6 +95,7 @@ TEST(ProxyUrl, HostAndPortStoredApart) {
       {"http", "proxy", 70000, "unusable"},
       {"http", "http://proxy", 3128, "unusable"},
       {"http", "proxy:3128", 3128, "unusable"},
+      {"http", std::string("::1\0", 4), 3128, "unusable"},
       {"ftp", "proxy", 21, "unusable"},
   };
   for (const auto &c : cases) {

@@ -40,8 +40,9 @@ struct Address {
   int bits() const { return family == AF_INET ? 32 : 128; }
 };
 
+// inet_pton reads up to a NUL, so "127.0.0.1\0junk" would pass for "127.0.0.1": refused.
 std::optional<Address> ParseAddress(std::string_view text) {
-  if (text.size() >= INET6_ADDRSTRLEN) {
+  if (text.size() >= INET6_ADDRSTRLEN || text.find('\0') != std::string_view::npos) {
     return std::nullopt;
   }
   const std::string terminated(text);
@@ -151,6 +152,10 @@ void Bypass::Add(std::string_view entry) {
     host.remove_prefix(2);
   } else if (host.starts_with('.')) {
     host.remove_prefix(1);
+  }
+  // A fully qualified "corp.example." names the same host: Matches drops the host's dot too.
+  if (host.ends_with('.')) {
+    host.remove_suffix(1);
   }
   if (host.empty() || !std::all_of(host.begin(), host.end(), IsNameCharacter)) {
     return;

@@ -62,9 +62,10 @@ bool IsHostName(std::string_view host) {
   });
 }
 
+// inet_pton reads up to a NUL, so "::1\0junk" would pass for "::1": refused.
 bool IsIpv6(std::string_view host) {
   in6_addr address;
-  return host.size() < INET6_ADDRSTRLEN &&
+  return host.size() < INET6_ADDRSTRLEN && host.find('\0') == std::string_view::npos &&
          ::inet_pton(AF_INET6, std::string(host).c_str(), &address) == 1;
 }
 
