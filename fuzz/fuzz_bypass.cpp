@@ -4,7 +4,8 @@
 // other than the union of its entries, case or a trailing dot changing an answer, and a name
 // entry that does not match itself and the names below it.
 #include "bypass.h"
-#include "check_proxy.h"
+#include "readers.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,7 +16,11 @@
 
 namespace {
 
+using fuzz::Split;
 using wininet::preconfig::Bypass;
+using wininet::preconfig::IsDigits;
+using wininet::preconfig::IsSpace;
+using wininet::preconfig::Trim;
 
 // Enough to reach every kind of entry and host, few enough to keep each run short.
 constexpr std::size_t kMaxEntries = 64;
@@ -25,30 +30,6 @@ struct Probe {
   std::string host;
   int port;
 };
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::vector<std::string> Split(std::string_view text, char separator) {
-  std::vector<std::string> parts;
-  while (!text.empty()) {
-    const auto end = text.find(separator);
-    parts.emplace_back(text.substr(0, end));
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  }
-  return parts;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -61,8 +42,7 @@ Probe ProbeOf(std::string_view line) {
   const auto space = line.rfind(' ');
   if (space != std::string_view::npos) {
     const std::string_view digits = line.substr(space + 1);
-    if (!digits.empty() && digits.size() <= 5 &&
-        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!digits.empty() && digits.size() <= 5 && IsDigits(digits)) {
       return {std::string(line.substr(0, space)), std::stoi(std::string(digits))};
     }
   }
@@ -83,8 +63,7 @@ void CheckNameEntry(const std::string &entry) {
   int port = 0;
   if (const auto colon = name.find(':'); colon != std::string_view::npos) {
     const std::string_view digits = name.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (digits.empty() || digits.size() > 5 || !IsDigits(digits)) {
       return;
     }
     port = std::stoi(std::string(digits));
@@ -134,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const bool sameList = std::none_of(entries.begin(), entries.end(), [](const std::string &entry) {
     const std::string_view trimmed = Trim(entry);
     return std::any_of(trimmed.begin(), trimmed.end(),
-                       [](char c) { return c == ',' || IsBlank(c); });
+                       [](char c) { return c == ',' || IsSpace(c); });
   });
 
   std::vector<Bypass> single;

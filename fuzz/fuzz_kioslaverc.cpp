@@ -1,8 +1,8 @@
 // kioslaverc texts, as KDE writes them or anything else, through the whole reader to the proxy
 // each URL goes through. Input: the file; after its last NUL byte, the environment ProxyType=4
 // reads, one "NAME=value" a line, and lines without "=" as hosts to route.
-#include "check_proxy.h"
 #include "kde_proxy.h"
+#include "readers.h"
 
 #include <cstdint>
 #include <map>
@@ -44,18 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                            {"http", "127.0.0.1", 80},
                            {"http", "[::1]", 8080}};
   if (nul != std::string_view::npos) {
-    std::string_view rest = input.substr(nul + 1);
     std::size_t hosts = 0;
-    while (!rest.empty()) {
-      const auto end = rest.find('\n');
-      const std::string_view line = rest.substr(0, end);
-      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-      if (const auto equals = line.find('='); equals != std::string_view::npos) {
-        variables.insert_or_assign(std::string(line.substr(0, equals)),
-                                   std::string(line.substr(equals + 1)));
+    for (const std::string &line : fuzz::Split(input.substr(nul + 1), '\n')) {
+      if (const auto equals = line.find('='); equals != std::string::npos) {
+        variables.insert_or_assign(line.substr(0, equals), line.substr(equals + 1));
       } else if (hosts++ < kMaxHosts) {
-        urls.push_back({"http", std::string(line), 80});
-        urls.push_back({"https", std::string(line), 443});
+        urls.push_back({"http", line, 80});
+        urls.push_back({"https", line, 443});
       }
     }
   }

@@ -1,8 +1,8 @@
 // Proxy values as the environment's variables, KDE and GNOME give them: any bytes either name a
 // usable proxy or none. The input is read as a whole URL, and as GNOME's host field beside
 // ports from the edges of what a stored integer holds.
-#include "check_proxy.h"
 #include "proxy_url.h"
+#include "readers.h"
 
 #include <climits>
 #include <cstdint>

@@ -2,35 +2,30 @@
 // backend stands in for dconf here: GIO reads both through the same calls.
 #include "gnome_proxy.h"
 
+#include "routes.h"
+#include "temp_folder.h"
+
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace wininet::preconfig;
-
-// Removed at exit, which the death tests' processes reach through std::exit.
-struct RuntimeFolder {
-  fs::path path;
-  ~RuntimeFolder() { fs::remove_all(path); }
-};
+using routes::Route;
 
 // Set before GIO picks its backend; the runtime folder is where dconf would keep its flag.
 class MemorySettings : public testing::Environment {
 public:
   void SetUp() override {
-    static RuntimeFolder runtime;
-    std::string pattern = (fs::temp_directory_path() / "zelva-gnome-XXXXXX").string();
-    runtime.path = ::mkdtemp(pattern.data());
+    // Removed at exit, which the death tests' processes reach through std::exit.
+    static const TempFolder runtime("gnome");
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
-    ::setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
   }
 };
 [[maybe_unused]] const auto *const memory = testing::AddGlobalTestEnvironment(new MemorySettings);
@@ -65,15 +60,6 @@ void Store(const std::vector<Key> &keys) {
       }
     }
   }
-}
-
-std::string Route(const Settings &settings, const std::string &scheme, const std::string &host) {
-  const Proxy *proxy = settings.For(scheme, host, scheme == "https" ? 443 : 80);
-  if (proxy == nullptr) {
-    return "direct";
-  }
-  const auto &login = proxy->credentials;
-  return proxy->Url() + (login ? " " + login->user + "|" + login->password : "");
 }
 
 TEST(GnomeProxy, SettingsToProxies) {

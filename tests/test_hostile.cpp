@@ -4,6 +4,7 @@
 // that end on a time-out) run side by side.
 #include "gui.h"
 #include "loopback.h"
+#include "temp_folder.h"
 #include "uZelvatorim.h"
 #include "wininet_handles.h"
 
@@ -25,6 +26,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -57,8 +59,8 @@ public:
   static inline fs::path Root;
 
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zelva-hostile-XXXXXX").string();
-    Root = ::mkdtemp(pattern.data());
+    root_.emplace("hostile");
+    Root = root_->Path();
     for (const char *sub :
          {"home/.config", "home/.cache", "home/.local/share", "home/.local/state", "tmp", "work"}) {
       fs::create_directories(Root / sub);
@@ -78,8 +80,11 @@ public:
   }
   void TearDown() override {
     fs::current_path("/");
-    fs::remove_all(Root);
+    root_.reset();
   }
+
+private:
+  std::optional<TempFolder> root_;
 };
 [[maybe_unused]] const auto *const privateFolders =
     testing::AddGlobalTestEnvironment(new PrivateFolders);
@@ -128,27 +133,22 @@ int SettledThreads(int expected) {
 class Canary {
 public:
   Canary() {
-    std::string pattern = (fs::temp_directory_path() / "zelva-canary-XXXXXX").string();
-    folder_ = ::mkdtemp(pattern.data());
     std::ofstream(Path()) << "root:x:0:0:root:/root:/bin/sh\n";
     watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ::inotify_add_watch(watch_, Path().c_str(), IN_OPEN | IN_ACCESS);
   }
-  ~Canary() {
-    ::close(watch_);
-    fs::remove_all(folder_);
-  }
+  ~Canary() { ::close(watch_); }
   Canary(const Canary &) = delete;
   Canary &operator=(const Canary &) = delete;
 
-  std::string Path() const { return (folder_ / "passwd").string(); }
+  std::string Path() const { return (folder_.Path() / "passwd").string(); }
   bool Touched() const {
     char events[4096];
     return ::read(watch_, events, sizeof events) > 0;
   }
 
 private:
-  fs::path folder_;
+  TempFolder folder_{"canary"};
   int watch_ = -1;
 };
 

@@ -1,6 +1,9 @@
 // KDE's kioslaverc → the proxy each URL goes through.
 #include "kde_proxy.h"
 
+#include "routes.h"
+#include "temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -9,31 +12,15 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace wininet::preconfig;
-using Variables = std::map<std::string, std::string>;
-
-Lookup From(const Variables &variables) {
-  return [variables](const std::string &name) -> std::optional<std::string> {
-    const auto found = variables.find(name);
-    return found != variables.end() ? std::optional<std::string>(found->second) : std::nullopt;
-  };
-}
-
-// The proxy of one URL as "scheme://host:port" (with " user|password"), or "direct".
-std::string Route(const Settings &settings, const std::string &scheme, const std::string &host) {
-  const Proxy *proxy = settings.For(scheme, host, scheme == "https" ? 443 : 80);
-  if (proxy == nullptr) {
-    return "direct";
-  }
-  const auto &login = proxy->credentials;
-  return proxy->Url() + (login ? " " + login->user + "|" + login->password : "");
-}
+using routes::From;
+using routes::Route;
+using routes::Variables;
 
 TEST(KdeProxy, FileTextToProxies) {
   const struct {
@@ -189,12 +176,7 @@ TEST(KdeProxy, ExceptionsAndReversedExceptions) {
 
 class KdeFile : public testing::Test {
 protected:
-  KdeFile() {
-    std::string pattern = (fs::temp_directory_path() / "zelva-kde-XXXXXX").string();
-    home_ = ::mkdtemp(pattern.data());
-    fs::create_directories(home_ / ".config");
-  }
-  ~KdeFile() override { fs::remove_all(home_); }
+  KdeFile() { fs::create_directories(home_ / ".config"); }
 
   fs::path File() const { return home_ / ".config" / "kioslaverc"; }
   std::string HttpRoute(const Variables &variables) {
@@ -202,7 +184,8 @@ protected:
   }
   Variables Home() const { return {{"HOME", home_.string()}}; }
 
-  fs::path home_;
+  const TempFolder folder_{"kde"};
+  const fs::path home_ = folder_.Path();
 };
 
 TEST_F(KdeFile, ReadsTheUsersConfigFolder) {

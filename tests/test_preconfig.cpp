@@ -2,6 +2,8 @@
 #include "preconfig.h"
 
 #include "loopback.h"
+#include "routes.h"
+#include "temp_folder.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -9,7 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <optional>
 #include <string>
 
 namespace {
@@ -17,7 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace wininet::preconfig;
 using loopback::ScopedEnv;
-using Variables = std::map<std::string, std::string>;
+using routes::From;
+using routes::Route;
+using routes::Variables;
 
 const char *const kVariables[] = {
     "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",     "all_proxy",          "ALL_PROXY",
@@ -30,8 +34,8 @@ public:
   static inline fs::path Home;
 
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zelva-preconfig-XXXXXX").string();
-    Home = ::mkdtemp(pattern.data());
+    folder_.emplace("preconfig");
+    Home = folder_->Path();
     fs::create_directories(Home / ".config");
     fs::create_directories(Home / "run");
     for (const char *name : kVariables) {
@@ -41,21 +45,12 @@ public:
     ::setenv("XDG_RUNTIME_DIR", (Home / "run").c_str(), 1);
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
   }
-  void TearDown() override { fs::remove_all(Home); }
+  void TearDown() override { folder_.reset(); }
+
+private:
+  std::optional<TempFolder> folder_;
 };
 [[maybe_unused]] const auto *const session = testing::AddGlobalTestEnvironment(new PrivateSession);
-
-Lookup From(const Variables &variables) {
-  return [variables](const std::string &name) -> std::optional<std::string> {
-    const auto found = variables.find(name);
-    return found != variables.end() ? std::optional<std::string>(found->second) : std::nullopt;
-  };
-}
-
-std::string Route(const Settings &settings, const std::string &scheme, const std::string &host) {
-  const Proxy *proxy = settings.For(scheme, host, scheme == "https" ? 443 : 80);
-  return proxy != nullptr ? proxy->Url() : "direct";
-}
 
 TEST(Preconfig, EnvironmentAsLibcurlReadsIt) {
   const struct {

@@ -21,54 +21,27 @@ import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
+import isolation  # noqa: E402
 from virtual_desktop import Timeout, wait_until  # noqa: E402
 
 START_TIMEOUT = 30
-INSIDE = "ZELVATORIM_OFFICE_NAMESPACE"
-SKIPPED = 77  # the exit code ctest is told means "skipped"
-# Only root makes these without a user namespace, and Squid must be able to drop to its own user.
-UNSHARE = ["unshare", "--mount", "--net", "--pid", "--fork", "--mount-proc"]
 PROXY_VARIABLES = ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
                    "ALL_PROXY", "no_proxy", "NO_PROXY")
 
 
 # --- the namespaces ---------------------------------------------------------------------------
 
-def refuse(test, reason):
-    """A machine that cannot host the test: say so, then skip (or fail under CI)."""
-    print(f"{test}: this machine refuses what the test needs: {reason}", file=sys.stderr)
-    if os.environ.get("CI"):
-        print(f"{test}: FAILED (CI is set, so a refused namespace is a failure)", file=sys.stderr)
-        sys.exit(1)
-    print(f"{test}: SKIPPED (set CI=1 to make this a failure)", file=sys.stderr)
-    sys.exit(SKIPPED)
-
-
 def enter_namespaces(test, script, argv):
-    """Re-runs script inside namespaces of its own and returns its exit code."""
-    if os.geteuid() != 0:
-        refuse(test, "it must run as root (network namespace, port 53, Squid's own user)")
-    probe = subprocess.run(UNSHARE + ["true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        refuse(test, f"unshare (mount, network and PID namespaces) failed: "
-                     f"{probe.stderr.strip() or probe.returncode}")
-    env = dict(os.environ, **{INSIDE: "1"})
-    return subprocess.run(UNSHARE + [sys.executable, os.path.abspath(script)] + argv,
-                          env=env).returncode
-
-
-def inside_namespaces():
-    return bool(os.environ.get(INSIDE))
+    """Re-runs script inside namespaces of its own and returns its exit code. Only as root, with
+    no user namespace: Squid must be able to drop to its own user."""
+    return isolation.enter_namespaces(test, script, argv, skip_code=isolation.SKIPPED,
+                                      root_for="network namespace, port 53, Squid's own user")
 
 
 def isolate(folder, hosts):
     """Loopback up; /etc/hosts maps `hosts` to 127.0.0.1 and every other name goes to the DNS
     listener on 127.0.0.1; the machine's own proxy, bus and Kerberos settings are dropped."""
-    links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True)
-    interfaces = [line.split(":")[1].strip() for line in links.stdout.splitlines()]
-    if interfaces != ["lo"]:
-        raise RuntimeError(f"the test's network namespace has interfaces {interfaces}")
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    isolation.loopback_only()
     files = {
         "hosts": "127.0.0.1 localhost\n::1 localhost\n" +
                  "".join(f"127.0.0.1 {host}\n" for host in sorted(hosts)),
@@ -417,22 +390,6 @@ class Kdc:
 
 # --- the desktop session ----------------------------------------------------------------------
 
-BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path={socket}</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>/usr/share/dbus-1/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-"""
-
-
 class DesktopSession:
     """A user's session in a temporary home: its own session bus, on which the real dconf
     service is started on demand and keeps GSettings in $XDG_CONFIG_HOME/dconf/user.
@@ -449,7 +406,8 @@ class DesktopSession:
         self.bus_config = os.path.join(parent, "session-bus.conf")
         self.address = f"unix:path={runtime}/bus"
         with open(self.bus_config, "w") as f:
-            f.write(BUS_CONFIG.format(socket=os.path.join(runtime, "bus")))
+            f.write(isolation.session_bus_config(os.path.join(runtime, "bus"),
+                                                 "/usr/share/dbus-1/services"))
         self.env = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
             "HOME": self.home,

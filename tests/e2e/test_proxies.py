@@ -30,6 +30,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 sys.path.insert(0, HERE)
 
+import isolation  # noqa: E402
 import office_network as office  # noqa: E402
 from test_desktop import CAPTION, LINKS, STATUS_LINE, as_requested, step  # noqa: E402
 from virtual_desktop import (LinkServers, LoopbackProxy, Program, VirtualDesktop,  # noqa: E402
@@ -339,7 +340,7 @@ def main():
     args = sys.argv[1:]
     if len(args) < 2 or not all(os.access(path, os.X_OK) for path in args[:2]):
         sys.exit(f"usage: {sys.argv[0]} PATH/TO/probe_links PATH/TO/Zelvatorim [unittest options]")
-    if not office.inside_namespaces():
+    if not isolation.inside_namespaces("test_proxies"):
         sys.exit(office.enter_namespaces("test_proxies", __file__, args))
     DRIVER, BINARY = (os.path.abspath(path) for path in args[:2])
     with open(os.path.join(HERE, "..", "builtin_links.h"), encoding="utf-8") as f:

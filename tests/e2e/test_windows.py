@@ -29,15 +29,13 @@ ROOT = os.path.join(HERE, "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, HERE)
 
+import isolation  # noqa: E402
 from test_desktop import (CAPTION, LINKS, STATUS_LINE, as_requested, centred,  # noqa: E402
                           red_pixels, step)
 from virtual_desktop import LinkServers, Program, VirtualDesktop, wait_until  # noqa: E402
 
+TEST = "test_windows"
 SOURCE = os.path.join(ROOT, "src", "uZelvatorim.cpp")
-INSIDE = "ZELVATORIM_WINE_NAMESPACE"
-# Root makes the namespaces itself; anyone else gets them inside a user namespace of their own.
-UNSHARE = ["unshare", "--mount", "--net", "--pid", "--fork", "--mount-proc"] + (
-    [] if os.geteuid() == 0 else ["--user", "--map-root-user"])
 GREEN_TEXT = "Todos os links estão liberados!"
 RED_TEXT = "Links bloqueados:"
 BLOCKED = (10, 13)  # entries 11 and 14, by index
@@ -55,30 +53,6 @@ def built_in_links():
     """The program's own link table, as written in its source."""
     with open(SOURCE, encoding="utf-8") as f:
         return re.findall(r'"(http://[^"]+)"', f.read())
-
-
-# --- the namespaces ---------------------------------------------------------------------------
-
-def refuse(reason):
-    """A machine that cannot host the test: say so, then skip (or fail under CI)."""
-    print(f"test_windows: this machine refuses what the test needs: {reason}", file=sys.stderr)
-    if os.environ.get("CI"):
-        print("test_windows: FAILED (CI is set, so a refused namespace is a failure)",
-              file=sys.stderr)
-        sys.exit(1)
-    print("test_windows: SKIPPED (set CI=1 to make this a failure)", file=sys.stderr)
-    sys.exit(0)
-
-
-def enter_namespaces(argv):
-    """Re-runs this script inside its own namespaces and returns its exit code."""
-    probe = subprocess.run(UNSHARE + ["true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        refuse(f"unshare (mount, network and PID namespaces) failed: "
-               f"{probe.stderr.strip() or probe.returncode}")
-    env = dict(os.environ, **{INSIDE: "1"})
-    return subprocess.run(UNSHARE + [sys.executable, os.path.abspath(__file__)] + argv,
-                          env=env).returncode
 
 
 def pe_machine(path):
@@ -102,12 +76,7 @@ def runs_32bit():
 
 def prepare_namespaces(folder, hosts):
     """Loopback up and the built-in hosts on 127.0.0.1, for this namespace only."""
-    links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True)
-    interfaces = [line.split(":")[1].strip() for line in links.stdout.splitlines()]
-    if interfaces != ["lo"]:
-        # Only a network of our own keeps the program's direct probes on this machine.
-        raise RuntimeError(f"the test's network namespace has interfaces {interfaces}")
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    isolation.loopback_only()
     hosts_file = os.path.join(folder, "hosts")
     with open(hosts_file, "w") as f:
         f.write("127.0.0.1 localhost\n::1 localhost\n")
@@ -303,11 +272,12 @@ def main():
     args = sys.argv[1:]
     if not args or args[0].startswith("-") or not os.path.isfile(args[0]):
         sys.exit(f"usage: {sys.argv[0]} PATH/TO/Zelvatorim.exe [unittest options]")
-    if not os.environ.get(INSIDE):
+    if not isolation.inside_namespaces(TEST):
         if pe_machine(args[0]) == "i686" and not runs_32bit():
-            refuse(f"{args[0]} is a 32-bit program and this kernel runs no 32-bit programs, so "
-                   "Wine's 32-bit loader cannot start (test the 64-bit build here instead)")
-        sys.exit(enter_namespaces(args))
+            isolation.refuse(TEST, f"{args[0]} is a 32-bit program and this kernel runs no 32-bit "
+                             "programs, so Wine's 32-bit loader cannot start (test the 64-bit "
+                             "build here instead)")
+        sys.exit(isolation.enter_namespaces(TEST, __file__, args))
     EXE = os.path.abspath(args.pop(0))
     SHOTS = os.path.dirname(EXE)
     unittest.main(argv=[sys.argv[0]] + args, verbosity=2)

@@ -28,48 +28,17 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+sys.path.insert(0, HERE)
 
+import isolation  # noqa: E402
 from virtual_desktop import LoopbackProxy, Program, VirtualDesktop, wait_until  # noqa: E402
 
+TEST = "test_writes_nothing"
 CAPTION = "Telvaro Zelvatorim de Links - v.23.10vo0(VE)"
-INSIDE = "ZELVATORIM_WRITES_NOTHING_NAMESPACE"
-# Root makes the namespaces itself; anyone else gets them inside a user namespace of their own.
-UNSHARE = ["unshare", "--mount", "--net", "--pid", "--fork", "--mount-proc"] + (
-    [] if os.geteuid() == 0 else ["--user", "--map-root-user"])
 DCONF_SERVICE = "/usr/share/dbus-1/services/ca.desrt.dconf.service"
 BINARY = None
-
-
-def refuse(reason):
-    """A machine that cannot host the test: say so, then skip (or fail under CI)."""
-    print(f"test_writes_nothing: this machine refuses what the test needs: {reason}",
-          file=sys.stderr)
-    if os.environ.get("CI"):
-        print("test_writes_nothing: FAILED (CI is set, so a refused namespace is a failure)",
-              file=sys.stderr)
-        sys.exit(1)
-    print("test_writes_nothing: SKIPPED (set CI=1 to make this a failure)", file=sys.stderr)
-    sys.exit(0)
-
-
-def enter_namespaces(argv):
-    """Re-runs this script inside its own namespaces and returns its exit code."""
-    probe = subprocess.run(UNSHARE + ["true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        refuse(f"unshare (mount, network and PID namespaces) failed: "
-               f"{probe.stderr.strip() or probe.returncode}")
-    env = dict(os.environ, **{INSIDE: "1"})
-    return subprocess.run(UNSHARE + [sys.executable, os.path.abspath(__file__)] + argv,
-                          env=env).returncode
-
-
-def loopback_only():
-    links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True)
-    interfaces = [line.split(":")[1].strip() for line in links.stdout.splitlines()]
-    if interfaces != ["lo"]:
-        raise RuntimeError(f"the test's network namespace has interfaces {interfaces}")
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
 def contents(folder):
@@ -125,20 +94,7 @@ class PrivateBus:
         shutil.copy(DCONF_SERVICE, services)
         config = os.path.join(self._folder, "session.conf")
         with open(config, "w") as f:
-            f.write(f"""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path={self._folder}/bus</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>{services}</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-""")
+            f.write(isolation.session_bus_config(os.path.join(self._folder, "bus"), services))
         started = subprocess.run(
             ["dbus-daemon", f"--config-file={config}", "--fork", "--print-address=1",
              "--print-pid=1"], env=self.env, capture_output=True, text=True, timeout=30,
@@ -251,9 +207,9 @@ def main():
     args = sys.argv[1:]
     if not args or not os.access(args[0], os.X_OK):
         sys.exit(f"usage: {sys.argv[0]} PATH/TO/Zelvatorim [unittest options]")
-    if not os.environ.get(INSIDE):
-        sys.exit(enter_namespaces(args))
-    loopback_only()
+    if not isolation.inside_namespaces(TEST):
+        sys.exit(isolation.enter_namespaces(TEST, __file__, args))
+    isolation.loopback_only()
     BINARY = os.path.abspath(args.pop(0))
     unittest.main(argv=[sys.argv[0]] + args, verbosity=2)
 

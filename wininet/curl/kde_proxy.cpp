@@ -1,11 +1,11 @@
 #include "kde_proxy.h"
 
+#include "text.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <map>
 #include <utility>
 
@@ -15,32 +15,11 @@ namespace {
 // Far beyond any real kioslaverc; a bigger file is not one.
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
+// KConfig pads keys and values with blanks only: a line end inside a value was written escaped
+// ("\n") and is part of it.
+constexpr std::string_view kBlank = " \t\r";
+
 using Group = std::map<std::string, std::string, std::less<>>;
-
-std::string_view Trim(std::string_view text) {
-  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && space(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && space(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
-int Hex(char c) {
-  const auto lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-         : lower >= 'a' && lower <= 'f'              ? lower - 'a' + 10
-                                                     : -1;
-}
 
 // The escapes KConfig writes into values.
 std::string Unescape(std::string_view value) {
@@ -65,8 +44,8 @@ std::string Unescape(std::string_view value) {
       plain += '\r';
       break;
     case 'x':
-      if (i + 2 < value.size() && Hex(value[i + 1]) >= 0 && Hex(value[i + 2]) >= 0) {
-        plain += static_cast<char>(Hex(value[i + 1]) * 16 + Hex(value[i + 2]));
+      if (i + 2 < value.size() && HexDigit(value[i + 1]) >= 0 && HexDigit(value[i + 2]) >= 0) {
+        plain += static_cast<char>(HexDigit(value[i + 1]) * 16 + HexDigit(value[i + 2]));
         i += 2;
       } else {
         plain += "\\x";
@@ -85,7 +64,7 @@ Group ProxyGroup(std::string_view text) {
   bool inside = false;
   while (!text.empty()) {
     const auto end = text.find('\n');
-    const std::string_view line = Trim(text.substr(0, end));
+    const std::string_view line = Trim(text.substr(0, end), kBlank);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.empty() || line.front() == '#') {
       continue;
@@ -98,14 +77,14 @@ Group ProxyGroup(std::string_view text) {
     if (!inside || equals == std::string_view::npos) {
       continue;
     }
-    std::string_view key = Trim(line.substr(0, equals));
+    std::string_view key = Trim(line.substr(0, equals), kBlank);
     // Flags such as [$e] or [$i] follow a key; a locale ([pt_BR]) makes it another entry.
     if (const auto flags = key.find("[$"); flags != std::string_view::npos && key.ends_with(']')) {
       key = key.substr(0, flags);
     } else if (key.find('[') != std::string_view::npos) {
       continue;
     }
-    group.insert_or_assign(std::string(key), Unescape(Trim(line.substr(equals + 1))));
+    group.insert_or_assign(std::string(key), Unescape(Trim(line.substr(equals + 1), kBlank)));
   }
   return group;
 }
@@ -119,7 +98,7 @@ std::string Entry(const Group &group, std::string_view key) {
 std::string FromVariables(std::string_view names, const Lookup &lookup) {
   while (!names.empty()) {
     const auto comma = names.find(',');
-    const std::string name(Trim(names.substr(0, comma)));
+    const std::string name(Trim(names.substr(0, comma), kBlank));
     names.remove_prefix(comma == std::string_view::npos ? names.size() : comma + 1);
     if (const auto value = name.empty() ? std::nullopt : lookup(name); value && !value->empty()) {
       return *value;
@@ -131,9 +110,9 @@ std::string FromVariables(std::string_view names, const Lookup &lookup) {
 // "http://host port" is KDE's own form of "http://host:port". A SOCKS proxy without a version is
 // a SOCKS 5 one that resolves the names itself, as KDE and GLib take it.
 std::optional<Proxy> ParseKdeProxy(std::string_view value, bool socks) {
-  std::string url(Trim(value));
+  std::string url(Trim(value, kBlank));
   if (const auto space = url.rfind(' '); space != std::string::npos) {
-    url = std::string(Trim(url.substr(0, space))) + ":" + url.substr(space + 1);
+    url = std::string(Trim(url.substr(0, space), kBlank)) + ":" + url.substr(space + 1);
   }
   if (socks && url.find("://") == std::string::npos) {
     url = "socks5h://" + url;
@@ -210,10 +189,10 @@ Settings FromKioslaverc(std::string_view text, const Lookup &lookup) {
   };
   const std::string socks = value("socksProxy");
   const auto choose = [&](const std::string &own) -> std::optional<Proxy> {
-    if (!Trim(own).empty()) {
+    if (!Trim(own, kBlank).empty()) {
       return ParseKdeProxy(own, false);
     }
-    return Trim(socks).empty() ? std::nullopt : ParseKdeProxy(socks, true);
+    return Trim(socks, kBlank).empty() ? std::nullopt : ParseKdeProxy(socks, true);
   };
   Settings settings;
   settings.http = choose(value("httpProxy"));

@@ -1,5 +1,7 @@
 #include "proxy_url.h"
 
+#include "text.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -10,32 +12,6 @@ namespace wininet::preconfig {
 namespace {
 
 constexpr std::array kSchemes{"http", "https", "socks4", "socks4a", "socks5", "socks5h"};
-
-std::string_view Trim(std::string_view text) {
-  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && space(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && space(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
 
 // %XX escapes decoded; a stray % stays as it is. A NUL would cut the value short: refused.
 std::optional<std::string> PercentDecode(std::string_view text) {
@@ -71,8 +47,7 @@ bool IsIpv6(std::string_view host) {
 
 // Decimal digits only; 0 where there are none or too many to be a port.
 long ParsePort(std::string_view digits) {
-  if (digits.empty() || digits.size() > 5 ||
-      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (digits.empty() || digits.size() > 5 || !IsDigits(digits)) {
     return 0;
   }
   return std::stol(std::string(digits));

@@ -1,5 +1,5 @@
-// What every proxy a settings reader hands out must be, whatever bytes it read: libcurl gets it as
-// it is, so a wrong one is a fault even where nothing crashes.
+// What the settings readers' targets share: cutting an input into its parts, failing on a wrong
+// answer, and what every proxy a reader hands out must be.
 #pragma once
 
 #include "proxy_url.h"
@@ -8,12 +8,25 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace fuzz {
 
 inline void Fail(const char *what) {
   std::fprintf(stderr, "invariant broken: %s\n", what);
   std::abort();
+}
+
+// The parts between separators; a final separator ends the last part and starts none.
+inline std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  while (!text.empty()) {
+    const auto end = text.find(separator);
+    parts.emplace_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return parts;
 }
 
 inline std::string PercentEncoded(const std::string &text) {
@@ -27,6 +40,8 @@ inline std::string PercentEncoded(const std::string &text) {
   return encoded;
 }
 
+// Whatever bytes a reader read, libcurl gets its proxy as it is, so a wrong one is a fault even
+// where nothing crashes.
 inline void CheckProxy(const wininet::preconfig::Proxy &proxy) {
   using wininet::preconfig::MakeProxy;
   using wininet::preconfig::ParseProxyUrl;
