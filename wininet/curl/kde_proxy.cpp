@@ -13,7 +13,7 @@ namespace wininet::preconfig {
 namespace {
 
 // Far beyond any real kioslaverc; a bigger file is not one.
-constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+constexpr std::size_t kMaxFileBytes = std::size_t{1024} * 1024;
 
 using Group = std::map<std::string, std::string, std::less<>>;
 
