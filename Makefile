@@ -33,6 +33,13 @@ WINDOWS_PACKAGES = g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w6
                    binutils-mingw-w64-x86-64 cmake make googletest wine wine32:i386 wine64 \
                    icoutils iproute2 xvfb xauth openbox xdotool wmctrl x11-utils imagemagick python3
 
+# Static analysis: clang-format, clang-tidy and cppcheck (tools/lint.py), through the compile
+# commands of the Linux build and of the mingw-w64 build, both with the tests' support code, which
+# is what configuring them needs: googletest, cpp-httplib, python3 and the cross compiler.
+LINT_PACKAGES = $(BUILD_PACKAGES) googletest libgtest-dev libcpp-httplib-dev python3 clang-tidy \
+                clang-format cppcheck g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+LINT_BUILD ?= build-lint
+
 # make test's stages, in order, each a target of its own that installs what it needs; a stage
 # added here is run, timed and reported with the others (tools/stages.sh).
 TEST_STAGES = test-linux test-asan test-fuzz test-windows test-package
@@ -47,7 +54,7 @@ WITH_WM = sh -c 'openbox >/dev/null 2>&1 & wm=$$!; "$$@"; rc=$$?; kill $$wm; exi
 CONFIGURE_TESTS = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
 
 .PHONY: deps windows-deps install-packages build windows dist run test test-linux test-asan \
-        test-fuzz test-windows test-package bench clean
+        test-fuzz test-windows test-package bench lint clean
 
 deps:
 	@$(MAKE) --no-print-directory install-packages NEED="$(BUILD_PACKAGES)"
@@ -157,6 +164,17 @@ test-windows: windows
 	  python3 tests/e2e/test_windows.py build-windows-x64/Zelvatorim.exe; \
 	fi
 
+# Every header compiled on its own, then the analysers over the program, the layers and the tests'
+# support code; any finding fails (README, "Static analysis"). Build folders of its own.
+lint:
+	@$(MAKE) --no-print-directory install-packages NEED="$(LINT_PACKAGES)"
+	cmake -S . -B $(LINT_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+	cmake --build $(LINT_BUILD) -j$(JOBS) --target header_checks
+	cmake --preset windows -B $(LINT_BUILD)-windows -DBUILD_TESTING=ON
+	cmake --build $(LINT_BUILD)-windows -j$(JOBS) --target header_checks
+	python3 tools/lint.py --jobs $(JOBS) $(LINT_BUILD) $(LINT_BUILD)-windows
+
 clean:
 	rm -rf $(BUILD) build-asan $(FUZZ_BUILD) build-windows build-windows-x64
+	rm -rf $(LINT_BUILD) $(LINT_BUILD)-windows
 	rm -rf build-dist dist

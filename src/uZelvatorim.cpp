@@ -8,6 +8,7 @@
 
 TForm1 *Form1 = nullptr;
 
+// NOLINTNEXTLINE(cert-err58-cpp): a table made before main, as the layer's Application is
 const TPublishedTable TForm1::Published = {
     "TForm1",
     {PublishField("btn2", &TForm1::btn2), PublishField("memolista", &TForm1::memolista),

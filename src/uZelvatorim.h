@@ -11,7 +11,7 @@ public: // components bound by the stored layout
 
   static const TPublishedTable Published;
 
-public:
+public: // NOLINT(readability-redundant-access-specifiers): the unit's own, apart from the layout's
   explicit TForm1(TComponent *Owner) : TForm(Owner) {}
   void ValidarLinks();
   void LimparLista();

@@ -2,6 +2,8 @@
 // the same on every backend.
 #pragma once
 
+#include <vcl.h>
+
 #include <string>
 
 // The program's main window, made once per test process from its stored layout, and shown.

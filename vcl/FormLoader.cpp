@@ -3,6 +3,7 @@
 #include "LayoutText.h"
 #include "vcl/Forms.h"
 
+#include <algorithm>
 #include <limits>
 
 using namespace vcl::layout;
@@ -113,10 +114,10 @@ private:
 
   TNotifyEvent Handler(const TLayoutProperty &P) {
     const AnsiString &Name = Expect(P, TKind::Identifier, "a handler name").Text;
-    for (const TPublishedMethod &Method : FPublished.Methods)
-      if (Name == Method.Name)
-        return Method.Bind(FForm);
-    Fail(P.Line, "unknown handler " + Name + " of " + FPublished.ClassName);
+    const auto Method = std::ranges::find(FPublished.Methods, Name, &TPublishedMethod::Name);
+    if (Method == FPublished.Methods.end())
+      Fail(P.Line, "unknown handler " + Name + " of " + FPublished.ClassName);
+    return Method->Bind(FForm);
   }
 
   bool SetFormProperty(const TLayoutProperty &P) {

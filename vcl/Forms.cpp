@@ -1,6 +1,8 @@
 #include "native.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 
 using namespace vcl;
 
@@ -33,8 +35,7 @@ void TForm::ColorChanged() {
 void TForm::Show() {
   HandleNeeded();
   std::vector<native::TWidget *> Order;
-  for (TWinControl *Control : TabList())
-    Order.push_back(Control->Native());
+  std::ranges::transform(TabList(), std::back_inserter(Order), &TControl::Native);
   native::SetTabOrder(Order);
   native::Show(*Native(), FShown ? poDesigned : Position.Get());
   if (!FShown && !Order.empty())
@@ -62,7 +63,7 @@ void TApplication::ProcessMessages() {
 
 void TApplication::HandleException(std::exception_ptr E) {
   try {
-    std::rethrow_exception(E);
+    std::rethrow_exception(std::move(E));
   } catch (const std::exception &X) {
     ShowException(X);
   } catch (...) {
@@ -94,8 +95,11 @@ TScreen::TScreen() : TComponent(nullptr), Cursor([](const TCursor &C) { native::
 
 // Never destroyed: windows live until the process ends, and tearing them down during static
 // destruction would outlive the native toolkit's own globals.
+// NOLINTBEGIN(cert-err58-cpp): made before main, as the platform's own are; nothing could report
+// a failure that early anyway.
 TApplication *Application = new TApplication;
 TScreen *Screen = new TScreen;
+// NOLINTEND(cert-err58-cpp)
 
 void ShowMessage(const AnsiString &Msg) {
   native::ShowMessageBox(Application->Title, Msg);

@@ -191,28 +191,9 @@ private:
     AnsiString Out;
     for (;;) {
       if (Peek() == '\'') {
-        ++FPos;
-        for (;;) {
-          if (AtEnd() || Peek() == '\n')
-            Fail(FLine, "unterminated string");
-          char C = FText[FPos++];
-          if (C == '\'') {
-            if (Peek() != '\'')
-              break;
-            ++FPos;
-          }
-          Out += C;
-        }
+        ReadQuoted(Out);
       } else if (Peek() == '#') {
-        ++FPos;
-        size_t Start = FPos;
-        while (std::isdigit(static_cast<unsigned char>(Peek())) && FPos - Start < 8)
-          ++FPos;
-        unsigned long Code = 0;
-        std::from_chars(FText.data() + Start, FText.data() + FPos, Code);
-        if (FPos == Start || Code == 0 || Code > 0x10FFFF || (Code >= 0xD800 && Code < 0xE000))
-          Fail(FLine, "malformed character code");
-        AppendUtf8(Out, Code);
+        ReadCharacterCode(Out);
       } else {
         SkipSpaces();
         if (Peek() != '+')
@@ -223,6 +204,35 @@ private:
           Fail(FLine, "expected a string after '+'");
       }
     }
+  }
+
+  // 'text', with '' for a quote, on one line.
+  void ReadQuoted(AnsiString &Out) {
+    ++FPos;
+    for (;;) {
+      if (AtEnd() || Peek() == '\n')
+        Fail(FLine, "unterminated string");
+      char C = FText[FPos++];
+      if (C == '\'') {
+        if (Peek() != '\'')
+          return;
+        ++FPos;
+      }
+      Out += C;
+    }
+  }
+
+  // #code: one character by its decimal code point, in UTF-8.
+  void ReadCharacterCode(AnsiString &Out) {
+    ++FPos;
+    size_t Start = FPos;
+    while (std::isdigit(static_cast<unsigned char>(Peek())) && FPos - Start < 8)
+      ++FPos;
+    unsigned long Code = 0;
+    std::from_chars(FText.data() + Start, FText.data() + FPos, Code);
+    if (FPos == Start || Code == 0 || Code > 0x10FFFF || (Code >= 0xD800 && Code < 0xE000))
+      Fail(FLine, "malformed character code");
+    AppendUtf8(Out, Code);
   }
 
   TLayoutValue ReadSet() {

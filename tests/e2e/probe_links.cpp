@@ -59,9 +59,12 @@ int main() {
   for (const std::string &url : Links) {
     const Outcome outcome = Probe(url);
     const bool open = outcome.status == "200" || outcome.status == "401";
-    std::printf("%s %s %u %s\n", open ? "open" : "blocked", outcome.status.c_str(),
-                static_cast<unsigned>(outcome.error), url.c_str());
-    std::fflush(stdout);
+    // A verdict that could not be written is a failed run, not a short one.
+    if (std::printf("%s %s %u %s\n", open ? "open" : "blocked", outcome.status.c_str(),
+                    static_cast<unsigned>(outcome.error), url.c_str()) < 0 ||
+        std::fflush(stdout) != 0) {
+      return 1;
+    }
   }
   return 0;
 }

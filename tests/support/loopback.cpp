@@ -45,7 +45,7 @@ void Respond(const Reply &reply, httplib::Response &res) {
   }
   // One chunk per call until the client goes away.
   res.set_chunked_content_provider("text/plain", [](std::size_t, httplib::DataSink &sink) {
-    static const std::string chunk(16 * 1024, 'x');
+    static const std::string chunk(std::size_t{16} * 1024, 'x');
     return sink.write(chunk.data(), chunk.size());
   });
 }
@@ -230,6 +230,7 @@ private:
     std::vector<std::thread> players;
     pollfd fds[] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
     while (Wait(fds, -1)) {
+      // cppcheck-suppress nullPointer ; no buffer for the peer's address, which is not wanted
       Fd client(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (client.get() >= 0) {
         ++connections_;
@@ -260,9 +261,7 @@ private:
       if (n > 0) {
         sent_ += static_cast<std::uint64_t>(n);
         data.remove_prefix(static_cast<std::size_t>(n));
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        return false;
-      } else if (!Wait(fds, -1)) {
+      } else if ((n < 0 && errno != EAGAIN && errno != EINTR) || !Wait(fds, -1)) {
         return false;
       }
     }
@@ -282,7 +281,7 @@ private:
         }
       }
       std::string filler;
-      while (filler.size() < 64 * 1024) {
+      while (filler.size() < std::size_t{64} * 1024) {
         filler += script_.filler;
       }
       for (std::uint64_t left = script_.flood; left > 0;) {
@@ -338,7 +337,8 @@ int RefusedPort() {
   return PortOf(BoundSocket());
 }
 
-ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string> &value)
+    : name_(std::move(name)) {
   if (const char *old = std::getenv(name_.c_str())) {
     old_ = old;
   }

@@ -27,6 +27,8 @@ struct SeenRequest {
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
 struct Reply {
+  // Implicit, so that a proxy's verdict can be a bare status: `return 502;`.
+  // cppcheck-suppress noExplicitConstructor
   Reply(int status = 200, Headers headers = {}, std::string body = {})
       : status(status), headers(std::move(headers)), body(std::move(body)) {}
   // A 200 whose body never ends.
@@ -128,7 +130,7 @@ int RefusedPort();
 // Sets (or, with no value, unsets) an environment variable for a scope; restores the old value.
 class ScopedEnv {
 public:
-  ScopedEnv(std::string name, std::optional<std::string> value);
+  ScopedEnv(std::string name, const std::optional<std::string> &value);
   ~ScopedEnv();
   ScopedEnv(const ScopedEnv &) = delete;
   ScopedEnv &operator=(const ScopedEnv &) = delete;

@@ -14,11 +14,11 @@ TBoxText::TBoxText(const QString &Text, QWidget *Parent) : QLabel(Text, Parent) 
 
 void TBoxText::WrapWithin(int Limit) {
   Limit = std::max(Limit, 1);
-  const int Lines = LayOut(Limit).Lines;
+  const int Most = LayOut(Limit).Lines;
   int Narrow = 1, Wide = Limit;
   while (Narrow < Wide) {
     const int Middle = Narrow + (Wide - Narrow) / 2;
-    if (LayOut(Middle).Lines <= Lines)
+    if (LayOut(Middle).Lines <= Most)
       Wide = Middle;
     else
       Narrow = Middle + 1;
@@ -55,17 +55,17 @@ TBoxText::TExtent TBoxText::LayOut(QTextLayout &Layout, int Width) {
   Option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   Layout.setTextOption(Option);
   Layout.beginLayout();
-  int Lines = 0;
+  int Count = 0;
   qreal Height = 0, Widest = 0;
   for (QTextLine Line = Layout.createLine(); Line.isValid(); Line = Layout.createLine()) {
     Line.setLineWidth(Width);
     Line.setPosition({0, Height});
     Height += Line.height();
     Widest = std::max(Widest, Line.naturalTextWidth());
-    ++Lines;
+    ++Count;
   }
   Layout.endLayout();
-  return {Lines, QSize(int(std::ceil(Widest)), int(std::ceil(Height)))};
+  return {Count, QSize(int(std::ceil(Widest)), int(std::ceil(Height)))};
 }
 
 TBoxText::TExtent TBoxText::LayOut(int Width) const {

@@ -70,7 +70,7 @@ std::optional<QMargins> WindowManagerFrame(const QWidget &Window) {
       &free);
   if (!Reply || Reply->format != 32 || xcb_get_property_value_length(Reply.get()) != 16)
     return std::nullopt;
-  auto *V = static_cast<const std::uint32_t *>(xcb_get_property_value(Reply.get()));
+  const auto *V = static_cast<const std::uint32_t *>(xcb_get_property_value(Reply.get()));
   // The manager counts screen pixels; at a scale of 2 a 21-pixel title bar is 10.5 of the window's.
   const qreal Scale = Window.devicePixelRatioF();
   auto Logical = [Scale](std::uint32_t Pixels) { return int(std::lround(Pixels / Scale)); };
@@ -125,12 +125,12 @@ private:
   // Done once the window has stayed centred in its frame for a few ticks; a window manager that
   // adds no frame leaves it where it first went, checked for three seconds.
   void Settle() {
-    const QMargins Frame = this->Frame();
-    const QPoint Target = this->Target(Frame);
-    if (FWindow.geometry().topLeft() - QPoint(Frame.left(), Frame.top()) != Target) {
+    const QMargins Margins = Frame();
+    const QPoint Corner = Target(Margins);
+    if (FWindow.geometry().topLeft() - QPoint(Margins.left(), Margins.top()) != Corner) {
       FSteady = 0;
-      FWindow.move(Target);
-    } else if (!Frame.isNull() && ++FSteady == 3) {
+      FWindow.move(Corner);
+    } else if (!Margins.isNull() && ++FSteady == 3) {
       FTimer.stop();
     }
     if (FSince.hasExpired(3000))
@@ -140,8 +140,8 @@ private:
 
 QRect ScreenOfActiveWindow() {
   QWidget *Active = QApplication::activeWindow();
-  QScreen *Screen = Active ? Active->screen() : QGuiApplication::primaryScreen();
-  return Screen->geometry();
+  QScreen *Display = Active ? Active->screen() : QGuiApplication::primaryScreen();
+  return Display->geometry();
 }
 
 class TFormWindow : public QWidget {
@@ -169,7 +169,8 @@ QColor ToQColor(TColor Color, QPalette::ColorRole SystemRole) {
       return QApplication::palette().color(SystemRole);
     }
   }
-  return QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF);
+  return {static_cast<int>(Color & 0xFF), static_cast<int>((Color >> 8) & 0xFF),
+          static_cast<int>((Color >> 16) & 0xFF)};
 }
 
 // Fitted to the pixel grid, as the classic look draws its faces: at 8 points this keeps a caption
@@ -184,10 +185,10 @@ QFont ClassicFont(const QString &Name) {
 QFont ToQFont(const TFont &Font) {
   QFont Result = ClassicFont(Q(Font.Name));
   const TFontStyles &Style = Font.Style;
-  Result.setBold(Style.count(fsBold));
-  Result.setItalic(Style.count(fsItalic));
-  Result.setUnderline(Style.count(fsUnderline));
-  Result.setStrikeOut(Style.count(fsStrikeOut));
+  Result.setBold(Style.contains(fsBold));
+  Result.setItalic(Style.contains(fsItalic));
+  Result.setUnderline(Style.contains(fsUnderline));
+  Result.setStrikeOut(Style.contains(fsStrikeOut));
   // In 64 bits and clamped: a layout may give any int, and no screen is taller than this.
   constexpr long long MaxPixels = 4096;
   long long Height = Font.Height;
@@ -309,11 +310,11 @@ void SetColor(TWidget &W, TColor Color) {
 void SetFrame(TWidget &W, TFormBorderStyle Style, const TBorderIcons &Icons) {
   W.FixedSize = Style != bsSizeable;
   Qt::WindowFlags Flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-  if (Icons.count(biSystemMenu))
+  if (Icons.contains(biSystemMenu))
     Flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-  if (Icons.count(biMinimize) && Style != bsDialog)
+  if (Icons.contains(biMinimize) && Style != bsDialog)
     Flags |= Qt::WindowMinimizeButtonHint;
-  if (Icons.count(biMaximize) && Style == bsSizeable)
+  if (Icons.contains(biMaximize) && Style == bsSizeable)
     Flags |= Qt::WindowMaximizeButtonHint;
   W.Widget->setWindowFlags(Flags);
   if (W.FixedSize)
@@ -332,9 +333,9 @@ void SetFocus(TWidget &W) {
 void Show(TWidget &W, TPosition Position) {
   if (Position != poDesigned && !W.Centred) {
     W.Centred = true;
-    QScreen *Screen = QGuiApplication::primaryScreen();
-    new TCentring(*W.Widget, [Screen, Position] {
-      return Position == poDesktopCenter ? Screen->virtualGeometry() : Screen->geometry();
+    QScreen *Display = QGuiApplication::primaryScreen();
+    new TCentring(*W.Widget, [Display, Position] {
+      return Position == poDesktopCenter ? Display->virtualGeometry() : Display->geometry();
     });
   }
   W.Widget->show();
@@ -354,8 +355,11 @@ void Initialize(const AnsiString &Title) {
   static std::string Argv0 = Title.empty() ? "Zelvatorim" : Title;
   static char *Argv[] = {Argv0.data(), nullptr};
   KeepToTheSessionBusThatRuns();
+  // Never destroyed, as Application is not; the analyzer reports that on the next line.
+  // NOLINTBEGIN(clang-analyzer-cplusplus.NewDeleteLeaks)
   new QApplication(Argc, Argv);
   QCoreApplication::setApplicationName(Q(Title));
+  // NOLINTEND(clang-analyzer-cplusplus.NewDeleteLeaks)
   QApplication::setStyle(QStyleFactory::create("Windows"));
   QApplication::setWindowIcon(QIcon(":/MAINICON"));
   QApplication::setQuitOnLastWindowClosed(false);

@@ -92,8 +92,8 @@ TFontHandle MakeFont(const TFont &Font) {
   const TFontStyles &Style = Font.Style;
   const AnsiString &Name = Font.Name;
   return TFontHandle(CreateFontA(
-      Scale(Font.Height), 0, 0, 0, Style.count(fsBold) ? FW_BOLD : FW_NORMAL, Style.count(fsItalic),
-      Style.count(fsUnderline), Style.count(fsStrikeOut),
+      Scale(Font.Height), 0, 0, 0, Style.contains(fsBold) ? FW_BOLD : FW_NORMAL,
+      Style.contains(fsItalic), Style.contains(fsUnderline), Style.contains(fsStrikeOut),
       Font.Charset == LayoutDefaultCharset ? DEFAULT_CHARSET : ANSI_CHARSET, OUT_DEFAULT_PRECIS,
       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Name.c_str()));
 }
@@ -127,7 +127,7 @@ bool FormMessage(TWidget &W, UINT Message, WPARAM WParam, LPARAM LParam, LRESULT
     return false;
   case WM_CTLCOLORSTATIC:
   case WM_CTLCOLORBTN: {
-    auto DC = reinterpret_cast<HDC>(WParam);
+    auto *DC = reinterpret_cast<HDC>(WParam);
     if (TWidget *Child = WidgetOf(reinterpret_cast<HWND>(LParam)))
       SetTextColor(DC, Child->TextColor);
     SetBkColor(DC, W.BackColor);
@@ -198,7 +198,7 @@ LRESULT CALLBACK BoxProc(HWND Handle, UINT Message, WPARAM WParam, LPARAM LParam
 // Catches the message box as it is first activated: centres it on its screen and takes over its
 // window procedure.
 LRESULT CALLBACK BoxHook(int Code, WPARAM WParam, LPARAM LParam) {
-  auto Handle = reinterpret_cast<HWND>(WParam);
+  auto *Handle = reinterpret_cast<HWND>(WParam);
   char Class[16] = "";
   if (Code == HCBT_ACTIVATE && GetClassNameA(Handle, Class, sizeof Class) &&
       lstrcmpA(Class, "#32770") == 0 && !GetPropA(Handle, BoxProcProp)) {
@@ -229,7 +229,7 @@ void HandleMessage(MSG &Message) {
     }
   }
   HWND Root = GetAncestor(Message.hwnd, GA_ROOT);
-  if (TWidget *Form = WidgetOf(Root); Form && IsDialogMessageA(Root, &Message))
+  if (const TWidget *Form = WidgetOf(Root); Form && IsDialogMessageA(Root, &Message))
     return;
   TranslateMessage(&Message);
   DispatchMessageA(&Message);
@@ -259,7 +259,7 @@ TWidgetPtr Create(TKind Kind, TControl &Control, TWidget *Parent) {
   auto W = TWidgetPtr(new TWidget(Kind, Control));
   HINSTANCE Instance = GetModuleHandleA(nullptr);
   HWND ParentHandle = Parent ? Parent->Handle : nullptr;
-  auto Id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(NextId++));
+  auto *Id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(NextId++));
   const DWORD Child = WS_CHILD | WS_VISIBLE;
   switch (Kind) {
   case TKind::Form:
@@ -361,16 +361,16 @@ void SetFrame(TWidget &W, TFormBorderStyle Style, const TBorderIcons &Icons) {
       (GetWindowLongPtrA(W.Handle, GWL_STYLE) & (WS_VISIBLE | WS_MINIMIZE | WS_MAXIMIZE)) |
       WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;
   LONG_PTR ExStyles = 0;
-  if (Icons.count(biSystemMenu))
+  if (Icons.contains(biSystemMenu))
     Styles |= WS_SYSMENU;
   if (Style == bsSizeable)
     Styles |= WS_THICKFRAME;
   if (Style == bsDialog)
     ExStyles |= WS_EX_DLGMODALFRAME;
   else {
-    if (Icons.count(biMinimize))
+    if (Icons.contains(biMinimize))
       Styles |= WS_MINIMIZEBOX;
-    if (Icons.count(biMaximize))
+    if (Icons.contains(biMaximize))
       Styles |= WS_MAXIMIZEBOX;
   }
   SetWindowLongPtrA(W.Handle, GWL_STYLE, Styles);
@@ -432,11 +432,11 @@ void Show(TWidget &W, TPosition Position) {
 
 TSize TextExtent(const TFont &Font, const AnsiString &Text) {
   TFontHandle Measured = MakeFont(Font);
-  TScreenDC Screen;
-  HGDIOBJ Previous = SelectObject(Screen.DC, Measured.get());
+  TScreenDC ScreenDC;
+  HGDIOBJ Previous = SelectObject(ScreenDC.DC, Measured.get());
   SIZE Size{};
-  GetTextExtentPoint32A(Screen.DC, Text.c_str(), static_cast<int>(Text.size()), &Size);
-  SelectObject(Screen.DC, Previous);
+  GetTextExtentPoint32A(ScreenDC.DC, Text.c_str(), static_cast<int>(Text.size()), &Size);
+  SelectObject(ScreenDC.DC, Previous);
   return {Unscale(Size.cx), Unscale(Size.cy)};
 }
 

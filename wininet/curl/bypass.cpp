@@ -49,7 +49,7 @@ int ParsePort(std::string_view digits) {
 bool InPrefix(const std::array<unsigned char, 16> &network,
               const std::array<unsigned char, 16> &host, int prefix) {
   for (int bit = 0; bit < prefix; ++bit) {
-    const unsigned char mask = static_cast<unsigned char>(0x80 >> (bit % 8));
+    const auto mask = static_cast<unsigned char>(0x80 >> (bit % 8));
     if ((network[bit / 8] & mask) != (host[bit / 8] & mask)) {
       return false;
     }
@@ -72,6 +72,7 @@ Bypass::Bypass(const std::vector<std::string> &entries) {
 Bypass Bypass::FromList(std::string_view list) {
   Bypass bypass;
   while (!list.empty()) {
+    // NOLINTNEXTLINE(readability-qualified-auto): an iterator, whatever the library makes it
     const auto end =
         std::find_if(list.begin(), list.end(), [](char c) { return c == ',' || IsSpace(c); });
     bypass.Add(std::string_view(list.begin(), end));

@@ -13,7 +13,7 @@ namespace wininet::preconfig {
 namespace {
 
 // Far beyond any real kioslaverc; a bigger file is not one.
-constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+constexpr std::size_t kMaxFileBytes = std::size_t{1024} * 1024;
 
 // KConfig pads keys and values with blanks only: a line end inside a value was written escaped
 // ("\n") and is part of it.

@@ -29,7 +29,7 @@ constexpr milliseconds kConnectTimeout{10'000}; // name resolution included
 constexpr milliseconds kOpenTimeout{20'000};    // one whole open, across all its redirects
 constexpr int kMaxRedirects = 10;
 // Browsers' own bound; a peer that sends more is not a server that answered.
-constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
+constexpr std::size_t kMaxHeaderBytes = std::size_t{256} * 1024;
 
 thread_local DWORD lastError = 0;
 
@@ -79,6 +79,7 @@ struct Session {
   std::shared_ptr<const preconfig::Settings> proxies; // read once, when the session opens
 };
 struct Request {
+  // cppcheck-suppress unusedStructMember ; read by HttpQueryInfoA, through std::get_if
   long status;
 };
 using Handle = std::variant<Session, Request>;

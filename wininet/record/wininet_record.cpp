@@ -11,6 +11,7 @@
 namespace {
 
 struct THandle {
+  // cppcheck-suppress unusedStructMember ; read by Name(), through the table of open handles
   std::string Name; // S1, U1, ...: the order the handles were opened in
 };
 
@@ -39,6 +40,7 @@ std::string Name(HINTERNET H) {
 
 std::string Hex(DWORD V) {
   char Buffer[16];
+  // NOLINTNEXTLINE(cert-err33-c): the buffer holds any 32-bit value in hexadecimal
   std::snprintf(Buffer, sizeof Buffer, "0x%X", static_cast<unsigned>(V));
   return Buffer;
 }
@@ -78,14 +80,14 @@ HINTERNET WINAPI InternetOpenA(LPCSTR Agent, DWORD AccessType, LPCSTR Proxy, LPC
   return H;
 }
 
-HINTERNET WINAPI InternetOpenUrlA(HINTERNET Session, LPCSTR Url, LPCSTR Headers,
+HINTERNET WINAPI InternetOpenUrlA(HINTERNET Internet, LPCSTR Url, LPCSTR Headers,
                                   DWORD HeadersLength, DWORD Flags, DWORD_PTR Context) {
-  std::string Call = "InternetOpenUrlA(" + Name(Session) + ", " + Text(Url) + ", " + Text(Headers) +
-                     ", " + std::to_string(HeadersLength) + ", " + Hex(Flags) + ", " +
-                     std::to_string(Context) + ")";
+  std::string Call = "InternetOpenUrlA(" + Name(Internet) + ", " + Text(Url) + ", " +
+                     Text(Headers) + ", " + std::to_string(HeadersLength) + ", " + Hex(Flags) +
+                     ", " + std::to_string(Context) + ")";
   State().Calls.push_back(Call); // kept even when the script throws
   std::optional<std::string> Status;
-  if (Session && Url)
+  if (Internet && Url)
     Status = State().Script.Status(Url);
   HINTERNET H = Status ? NewHandle("U" + std::to_string(++State().Urls)) : nullptr;
   if (H)
@@ -94,8 +96,9 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET Session, LPCSTR Url, LPCSTR Headers,
   return H;
 }
 
+// Index stays a pointer to a variable, as in the system API's signature, though only read here.
 BOOL WINAPI HttpQueryInfoA(HINTERNET Request, DWORD InfoLevel, LPVOID Buffer, LPDWORD Length,
-                           LPDWORD Index) {
+                           LPDWORD Index) { // NOLINT(readability-non-const-parameter)
   State().Calls.push_back("HttpQueryInfoA(" + Name(Request) + ", " + std::to_string(InfoLevel) +
                           ", " + (Buffer ? "buffer" : "null") + ", " +
                           (Length ? std::to_string(*Length) : "null") + ", " +

@@ -19,19 +19,19 @@ std::map<HINTERNET, int> Handles;
 int NextHandle = 1;
 
 HINTERNET NewHandle(int Status) {
-  auto Handle = reinterpret_cast<HINTERNET>(static_cast<INT_PTR>(NextHandle++));
+  auto *Handle = reinterpret_cast<HINTERNET>(static_cast<INT_PTR>(NextHandle++));
   Handles[Handle] = Status;
   return Handle;
 }
 
 HINTERNET WINAPI Open(LPCSTR Agent, DWORD, LPCSTR, LPCSTR, DWORD) {
-  Agents.push_back(Agent ? Agent : "");
+  Agents.emplace_back(Agent ? Agent : "");
   return NewHandle(0);
 }
 
 HINTERNET WINAPI OpenUrl(HINTERNET Session, LPCSTR Url, LPCSTR, DWORD, DWORD, DWORD_PTR) {
-  Urls.push_back(Url ? Url : "");
-  if (!Handles.count(Session))
+  Urls.emplace_back(Url ? Url : "");
+  if (!Handles.contains(Session))
     return nullptr;
   const int Status = Answer(Urls.back());
   return Status ? NewHandle(Status) : nullptr;

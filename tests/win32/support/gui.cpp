@@ -71,6 +71,7 @@ std::string TextOf(HWND Window) {
 
 TBoxAnswerer::TBoxAnswerer(WPARAM Key) : FKey(Key) {
   Current = this;
+  // cppcheck-suppress useInitializationList ; the timer starts once Current names this answerer
   FTimer = SetTimer(nullptr, 0, 10, &TBoxAnswerer::Tick);
 }
 
@@ -98,7 +99,8 @@ void TBoxAnswerer::Poll() {
 
 void PressKey(WPARAM Key) {
   PostMessageA(GetFocus(), WM_KEYDOWN, Key, 1);
-  PostMessageA(GetFocus(), WM_KEYUP, Key, 0xC0000001);
+  // The key's state bits as a key going up has them: released, and down before.
+  PostMessageA(GetFocus(), WM_KEYUP, Key, static_cast<LPARAM>(0xC0000001));
   Application->ProcessMessages();
 }
 

@@ -40,6 +40,7 @@ public:
   explicit TProperty(std::function<void(const T &)> OnSet, T Initial = T())
       : FValue(std::move(Initial)), FOnSet(std::move(OnSet)) {}
   TProperty(const TProperty &) = delete;
+  // NOLINTNEXTLINE(cert-oop54-cpp): assigning a property to itself sets the same value again
   TProperty &operator=(const TProperty &Other) { return *this = Other.FValue; }
   TProperty &operator=(const T &Value) {
     FValue = Value;
@@ -82,6 +83,7 @@ public:
   template <class C> C *Own(std::unique_ptr<C> Component) {
     C *Raw = Component.get();
     FComponents.push_back(std::move(Component));
+    // cppcheck-suppress returnDanglingLifetime ; the component moved into FComponents, alive
     return Raw;
   }
 
