@@ -1,8 +1,7 @@
 #include "temp_folder.h"
 
-#include <stdlib.h>
-
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <utility>

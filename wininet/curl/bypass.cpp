@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <utility>
 
 namespace wininet::preconfig {
 namespace {
@@ -61,6 +62,30 @@ bool IsNameCharacter(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
 }
 
+// "host", "host:port" or "[address]:port" → the host and its port (0: any); nullopt when the
+// brackets or the port are not well formed.
+std::optional<std::pair<std::string_view, int>> HostAndPort(std::string_view entry) {
+  std::string_view host = entry;
+  int port = 0;
+  if (entry.starts_with('[')) {
+    const auto close = entry.find(']');
+    const std::string_view rest =
+        close == std::string_view::npos ? std::string_view() : entry.substr(close + 1);
+    if (close == std::string_view::npos || (!rest.empty() && !rest.starts_with(':'))) {
+      return std::nullopt;
+    }
+    host = entry.substr(1, close - 1);
+    port = rest.empty() ? 0 : ParsePort(rest.substr(1));
+  } else if (const auto colon = entry.find(':'); colon != std::string_view::npos) {
+    host = entry.substr(0, colon);
+    port = ParsePort(entry.substr(colon + 1)); // a second colon makes it no port
+  }
+  if (port < 0) {
+    return std::nullopt;
+  }
+  return std::pair(host, port);
+}
+
 } // namespace
 
 Bypass::Bypass(const std::vector<std::string> &entries) {
@@ -101,24 +126,11 @@ void Bypass::Add(std::string_view entry) {
     return;
   }
 
-  std::string_view host = entry;
-  int port = 0;
-  if (entry.starts_with('[')) {
-    const auto close = entry.find(']');
-    const std::string_view rest =
-        close == std::string_view::npos ? std::string_view() : entry.substr(close + 1);
-    if (close == std::string_view::npos || (!rest.empty() && !rest.starts_with(':'))) {
-      return;
-    }
-    host = entry.substr(1, close - 1);
-    port = rest.empty() ? 0 : ParsePort(rest.substr(1));
-  } else if (const auto colon = entry.find(':'); colon != std::string_view::npos) {
-    host = entry.substr(0, colon);
-    port = ParsePort(entry.substr(colon + 1)); // a second colon makes it no port
-  }
-  if (port < 0) {
+  const auto split = HostAndPort(entry);
+  if (!split) {
     return;
   }
+  auto [host, port] = *split;
   if (const auto address = ParseAddress(host)) {
     networks_.push_back({address->family, address->bytes, address->bits(), port});
     return;
