@@ -379,6 +379,11 @@ class Kdc:
         wait_for_port(self.port, self._proc, "krb5kdc", os.path.join(self.folder, "kdc.log"))
         return self
 
+    def service_tickets_asked(self):
+        """How many service tickets the KDC has been asked for so far (TGS requests)."""
+        with open(os.path.join(self.folder, "kdc.log"), errors="replace") as f:
+            return sum("TGS_REQ" in line for line in f)
+
     def kinit(self, ccache):
         """A ticket for the user in the cache file ccache, asked of the KDC with the password."""
         self._run("kinit", "-c", f"FILE:{ccache}", self.USER, stdin=self.PASSWORD + "\n")

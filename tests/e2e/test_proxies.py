@@ -218,12 +218,20 @@ class ThroughSquid(OfficeTest):
             ("kerberos without ticket", "kerberos", kerberos, {}, every, 407, None),
             ("kerberos with the user's ticket", "kerberos", kerberos,
              {"KRB5CCNAME": with_ticket}, [], 0, KERBEROS_USER),
+            ("open proxy, the user holding a ticket", "open", squid["open"].url,
+             {"KRB5CCNAME": with_ticket}, [], 0, "-"),
         ]
+        kdc = WORLD["kdc"]
         for name, which, proxy, extra, blocked, status, user in rows:
             with self.subTest(name):
                 WORLD["dns"].clear()
                 mark = squid[which].log_mark()
+                asked = kdc.service_tickets_asked()
                 results = self.probe(user_env(http_proxy=proxy, **extra))
+                # The ticket is offered only to a proxy that asks for it.
+                if which != "kerberos":
+                    self.assertEqual(asked, kdc.service_tickets_asked(),
+                                     "service tickets asked of the KDC")
                 self.assertEqual(
                     [(url, status) for url in blocked],
                     [(url, code) for verdict, code, _, url in results if verdict == "blocked"],

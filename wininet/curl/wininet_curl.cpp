@@ -243,7 +243,9 @@ void UseProxy(CURL *e, const preconfig::Proxy *proxy, Login login) {
     curl_easy_setopt(e, CURLOPT_PROXYAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM);
   } else if (proxy->SpeaksHttp()) {
     curl_easy_setopt(e, CURLOPT_PROXYUSERPWD, ":"); // no name of our own: the ticket's
-    curl_easy_setopt(e, CURLOPT_PROXYAUTH, CURLAUTH_NEGOTIATE);
+    // Only once the proxy asks: a lone method would otherwise be offered up front, and Kerberos
+    // read its configuration and cache for every request, to a proxy that may want none.
+    curl_easy_setopt(e, CURLOPT_PROXYAUTH, CURLAUTH_NEGOTIATE | CURLAUTH_ONLY);
   }
 }
 
