@@ -49,7 +49,9 @@ TEST_STAGES = test-linux test-asan test-fuzz test-windows test-package
 RUNS_32BIT = /lib/ld-linux.so.2 --version >/dev/null 2>&1
 XVFB_RUN = xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp"
 # Under a window manager: without one, Wine waits 2 s each time a message box closes.
-WITH_WM = sh -c 'openbox >/dev/null 2>&1 & wm=$$!; "$$@"; rc=$$?; kill $$wm; exit $$rc' with-wm
+# Its log goes to a folder of its own, not the user's home.
+WITH_WM = sh -c 'h=$$(mktemp -d); XDG_CACHE_HOME=$$h XDG_CONFIG_HOME=$$h openbox >/dev/null 2>&1 & \
+                 wm=$$!; "$$@"; rc=$$?; kill $$wm; wait $$wm; rm -rf "$$h"; exit $$rc' with-wm
 # The tests' build: the program's, with the test programs beside it.
 CONFIGURE_TESTS = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
 

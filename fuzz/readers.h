@@ -18,7 +18,7 @@ inline void Fail(const char *what) {
   std::abort();
 }
 
-// The parts between separators; a final separator ends the last part and starts none.
+// The pieces between separators; a final separator ends the last piece and starts none.
 inline std::vector<std::string> Split(std::string_view text, char separator) {
   std::vector<std::string> parts;
   while (!text.empty()) {

@@ -18,6 +18,7 @@ import select
 import shutil
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -62,6 +63,7 @@ class VirtualDesktop:
         self.display = None
         self._xvfb = None
         self._wm = None
+        self._wm_home = None
 
     def __enter__(self):
         try:
@@ -75,7 +77,9 @@ class VirtualDesktop:
     def __exit__(self, *exc):
         _stop(self._wm)
         _stop(self._xvfb)
-        self._wm = self._xvfb = None
+        if self._wm_home is not None:
+            self._wm_home.cleanup()
+        self._wm = self._xvfb = self._wm_home = None
 
     @property
     def env(self):
@@ -117,7 +121,11 @@ class VirtualDesktop:
         self.display = f":{number.decode().strip()}"
 
     def _start_wm(self):
-        self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+        # Its log and session files go to a folder of its own, not the user's home.
+        self._wm_home = tempfile.TemporaryDirectory(prefix="zelvatorim-openbox-")
+        env = dict(self.env, XDG_CACHE_HOME=self._wm_home.name,
+                   XDG_CONFIG_HOME=self._wm_home.name)
+        self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=env,
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         # The manager announces itself on the root window once it manages windows.

@@ -100,10 +100,10 @@ class Wine:
                      "HTTP_PROXY", "no_proxy", "NO_PROXY", "WINEARCH", "WINESERVER",
                      "WINELOADER"):
             self.env.pop(name, None)
-        # Never offer to install Mono or Gecko.
+        # Never offer to install Mono or Gecko, nor add menu entries to the user's desktop.
         self.env.update(WINEPREFIX=os.path.join(folder, "prefix"), WINEARCH=arch,
                         WINELOADER=self.loader,
-                        WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG="-all")
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", WINEDEBUG="-all")
 
     def boot(self):
         subprocess.run([self.loader, "wineboot", "--init"], env=self.env, check=True,

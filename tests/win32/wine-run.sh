@@ -7,8 +7,9 @@ prefix=$1 arch=$2
 shift 2
 
 : "${WINEPREFIX:=$prefix}"
-# Never offer to download Mono or Gecko; keep Wine's own chatter out of the test output.
-export WINEPREFIX WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Never offer to download Mono or Gecko, nor add menu entries and file types to the user's desktop;
+# keep Wine's own chatter out of the test output.
+export WINEPREFIX WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # The probes under test talk to loopback servers directly, whatever proxy the shell has set.
 unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY

@@ -140,7 +140,7 @@ bool CurlReady() {
   return result == CURLE_OK;
 }
 
-// An http or https URL, and the parts of it that choose its proxy.
+// An http or https URL, with the scheme, host and port that choose its proxy.
 struct Target {
   std::string url;
   std::string scheme;
